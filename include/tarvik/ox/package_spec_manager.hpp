@@ -1,0 +1,84 @@
+// The package specification: entries imported from the host's XML document,
+// and the look-ups the dependency stage asks of them. One import or look-up at
+// a time per manager.
+#ifndef TARVIK_OX_PACKAGE_SPEC_MANAGER_HPP_
+#define TARVIK_OX_PACKAGE_SPEC_MANAGER_HPP_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarvik/ox/host/ox_host.h"
+#include "tarvik/ox/software.hpp"
+#include "tarvik/ox/spec.hpp"
+#include "tarvik/ox/xml.hpp"
+
+namespace tarvik {
+namespace ox {
+
+class package_spec_manager {
+ public:
+  // `context` is kept, not owned; it serves only to fetch the logger.
+  explicit package_spec_manager(ox_context_s* context);
+  package_spec_manager(const package_spec_manager&) = delete;
+  package_spec_manager& operator=(const package_spec_manager&) = delete;
+  ~package_spec_manager();
+
+  // Software elements whose "platforms" attribute does not contain this text
+  // are skipped by later imports. Throws nothing.
+  void set_platform(const std::string& platform_name);
+  std::string get_platform() const;
+
+  // Reads the document in the first `size` bytes of `buffer` and appends its
+  // entries. Throws pm_exception with the host XML library's code when the
+  // document cannot be loaded; nothing is appended or logged then. Logs the
+  // import ("importing spec content." and the lines that follow).
+  void import(const char* buffer, std::size_t size);
+
+  // Appends the entry of one child of "softwares" when it is a complete
+  // software element for the platform; always true, throws nothing.
+  bool parse(std::shared_ptr<xml_node>& node);
+
+  // Append the records of one relation container of a software element to the
+  // entry; children missing a required attribute are skipped. Throw nothing,
+  // log nothing.
+  void parse_provides(std::shared_ptr<xml_node>& node, software_spec& spec);
+  void parse_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec);
+  void parse_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec);
+  void parse_depends(std::shared_ptr<xml_node>& node, software_spec& spec);
+  void parse_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec);
+  void parse_conflicts(std::shared_ptr<xml_node>& node, software_spec& spec);
+
+  // The first entry (list order) whose sref equals the id or whose
+  // softwareids pattern matches it, and whose versions hold the version.
+  // Throws pm_exception(OX_ERROR_NOT_FOUND) when none does.
+  software_spec find(const software& sw) const;
+  // As find, versions not looked at.
+  software_spec find_id(const std::string& id) const;
+  // True when the host compiles the pattern and it matches the id; false
+  // otherwise. Throws nothing.
+  bool find_software_id(const std::string& pattern, const std::string& id) const;
+  // True when the entry of `software_id` (as find_id finds it) has a
+  // softwareids pattern matching `orqid`; false when there is no such entry
+  // or anything fails. Throws nothing.
+  bool find_orqid_in_spec(std::string orqid, std::string software_id) const;
+  // Appends a copy; it is found after every entry before it.
+  void add(const software_spec& spec);
+
+  // The entries in list order, and the "version" of the last imported "specs"
+  // element that had one.
+  const std::vector<software_spec>& get_specs() const { return specs; }
+  const std::string& get_spec_version() const { return spec_version; }
+
+ private:
+  std::string spec_version;
+  std::string platform;
+  std::vector<software_spec> specs;
+  ox_context_s* context;
+};
+
+}  // namespace ox
+}  // namespace tarvik
+
+#endif  // TARVIK_OX_PACKAGE_SPEC_MANAGER_HPP_

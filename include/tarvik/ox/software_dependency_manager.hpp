@@ -1,0 +1,79 @@
+// The dependency stage of a resolution: merges the installed software with
+// the request and checks each install entry, in request order, for obsolete
+// versions, uninstalls, dependencies and compatibilities. Failed checks are
+// findings recorded in the entries, never exceptions.
+#ifndef TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_
+#define TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_
+
+#include <memory>
+#include <vector>
+
+#include "tarvik/ox/fwd.hpp"
+#include "tarvik/ox/host/ox_host.h"
+#include "tarvik/ox/software.hpp"
+#include "tarvik/ox/spec.hpp"
+
+namespace tarvik {
+namespace ox {
+
+class software_dependency_manager {
+ public:
+  // `context` is kept, not owned; it serves only to fetch the logger.
+  explicit software_dependency_manager(ox_context_s* context);
+  software_dependency_manager(const software_dependency_manager&) = delete;
+  software_dependency_manager& operator=(const software_dependency_manager&) = delete;
+  ~software_dependency_manager();
+
+  // Share ownership; each replaces the one held before.
+  void set_spec_mgr(const std::shared_ptr<package_spec_manager>& mgr);
+  void set_repo_manager(const std::shared_ptr<software_repo_manager>& mgr);
+  void set_softdb_manager(const std::shared_ptr<system_software_database_manager>& mgr);
+
+  // One install entry per software, same order; checks and logs nothing.
+  std::vector<installing_software> resolve_dependency(const std::vector<software>& list);
+  // Some record has failed dependencies or failed compatibilities.
+  bool is_incompatible(const std::vector<installing_software>& list) const;
+  bool is_incompatible_dependencies(const std::vector<installing_software>& list) const;
+  bool is_incompatible_product(const std::vector<installing_software>& list) const;
+
+  // The resolved list: the installed software (state 2, plus 8 when it is to
+  // be removed), then the install entries examined, in order, up to and
+  // including the first that is obsolete or fails a check. Needs a spec
+  // manager and a software database: throws
+  // pm_exception(OX_ERROR_INVALID_ARGUMENT) before logging anything when one
+  // is missing. Logs every step; lets only pm_exception escape.
+  std::vector<installing_software> check_installorder_compatibility(
+      const std::vector<installing_software>& uninstall_list,
+      const std::vector<installing_software>& install_list);
+  // A copy of the list; checks and logs nothing.
+  std::vector<installing_software> resolve_installorder_compatibility(
+      const std::vector<installing_software>& list);
+
+  // Step a): true when the entry's version lies in an obsoletes range of the
+  // spec entry; adds SOFTWARE_STATE_UNINSTALL to the entry then.
+  bool resolve_obsoletes(installing_software& entry, const software_spec& spec);
+  // Step b): marks installed entries of the working list that installing the
+  // entry replaces or uninstalls.
+  void resolve_uninstalls(std::vector<installing_software>& working_list,
+                          installing_software& entry, const software_spec& spec);
+  // Step c): false at the first unmet dependency, recorded in the entry's
+  // failed_dependencies.
+  bool check_product_dependency(std::vector<installing_software>& working_list,
+                                installing_software& entry, const software_spec& spec);
+  // Step d): false at the first failed compatibility, recorded in the entry's
+  // failed_compatibilities. Errors are caught and logged here.
+  bool check_product_compatibility(std::vector<installing_software>& working_list,
+                                   installing_software& entry, const software_spec& spec,
+                                   const std::vector<installing_software>& install_list);
+
+ private:
+  std::shared_ptr<package_spec_manager> spec_mgr;
+  std::shared_ptr<software_repo_manager> repo_manager;
+  std::shared_ptr<system_software_database_manager> softdb_manager;
+  ox_context_s* context;
+};
+
+}  // namespace ox
+}  // namespace tarvik
+
+#endif  // TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_

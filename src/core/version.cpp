@@ -1,0 +1,182 @@
+#include "tarvik/ox/version.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace tarvik {
+namespace ox {
+namespace {
+
+bool is_c_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads [begin, end) as atoi does: blanks, one sign, digits up to the first
+// non-digit. Accumulating in 32 bits gives the value modulo 2^32 for any
+// number of digits, so an over-long piece is defined instead of overflowing.
+std::uint32_t read_piece(const char* begin, const char* end) {
+  const char* p = begin;
+  while (p != end && is_c_space(*p)) {
+    ++p;
+  }
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  std::uint32_t value = 0;
+  while (p != end && *p >= '0' && *p <= '9') {
+    value = value * 10u + static_cast<std::uint32_t>(*p - '0');
+    ++p;
+  }
+  return negative ? static_cast<std::uint32_t>(0u - value) : value;
+}
+
+}  // namespace
+
+version::version() {
+  maxmize();
+}
+
+version::version(const std::string& text) {
+  floor(text);
+}
+
+void version::assign(const std::string& text) {
+  // A text without any "." supplies no piece at all.
+  if (text.find('.') == std::string::npos) {
+    return;
+  }
+  const char* const data = text.data();
+  const char* const end = data + text.size();
+  const char* piece = data;
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    const char* stop = piece;
+    while (stop != end && *stop != '.') {
+      ++stop;
+    }
+    components[i] = read_piece(piece, stop);
+    if (stop == end) {
+      break;
+    }
+    piece = stop + 1;
+  }
+}
+
+void version::floor(const std::string& text) {
+  zeroize();
+  assign(text);
+}
+
+void version::ceil(const std::string& text) {
+  maxmize();
+  assign(text);
+}
+
+void version::zeroize() {
+  components = {0u, 0u, 0u, 0u};
+}
+
+void version::maxmize() {
+  components = {kMaxComponent, kMaxComponent, kMaxComponent, kMaxComponent};
+}
+
+std::string version::getversion() const {
+  char buffer[48];
+  int written = std::snprintf(buffer, sizeof(buffer), "%u.%u.%u.%u", components[0], components[1],
+                              components[2], components[3]);
+  return std::string(buffer, static_cast<std::size_t>(written));
+}
+
+bool version::operator<=(const version& other) const {
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    if (components[i] != other.components[i]) {
+      return components[i] < other.components[i];
+    }
+  }
+  return true;
+}
+
+bool version::operator>=(const version& other) const {
+  return other <= *this;
+}
+
+version_range::version_range() = default;
+
+void version_range::set(std::string text) {
+  const std::size_t colon = text.find(':');
+  if (colon != std::string::npos) {
+    min.floor(text.substr(0, colon));
+    max.ceil(text.substr(colon + 1));
+    return;
+  }
+  min.floor(text);
+  if (text == "0") {
+    max.floor(text);
+  } else {
+    max.ceil(text);
+  }
+}
+
+void version_range::set_min(const std::string& text) {
+  min.floor(text);
+}
+
+void version_range::set_max(const std::string& text) {
+  max.ceil(text);
+}
+
+void version_range::set_max_exact(const std::string& text) {
+  max.floor(text);
+}
+
+bool version_range::is_valid() const {
+  return min <= max;
+}
+
+bool version_range::is_within(const version& v) const {
+  return min <= v && max >= v;
+}
+
+void version_ranges::set(std::string text) {
+  // Index-based so that a list of many ranges is read in linear time.
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t bar = text.find('|', start);
+    const std::size_t length = (bar == std::string::npos ? text.size() : bar) - start;
+    version_range range;
+    range.set(text.substr(start, length));
+    if (range.is_valid()) {
+      ranges.push_back(range);
+    }
+    if (bar == std::string::npos) {
+      return;
+    }
+    start = bar + 1;
+  }
+}
+
+std::string version_ranges::get() const {
+  std::string text;
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    if (i != 0) {
+      text += '|';
+    }
+    text += ranges[i].min.getversion();
+    text += ':';
+    text += ranges[i].max.getversion();
+  }
+  return text;
+}
+
+bool version_ranges::is_within(const version& v) const {
+  for (const version_range& range : ranges) {
+    if (range.is_within(v)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace ox
+}  // namespace tarvik

@@ -1,0 +1,42 @@
+// A reference host set up for one test: a context whose logger captures every
+// line.
+#ifndef TARVIK_OX_TESTS_SUPPORT_TEST_HOST_HPP_
+#define TARVIK_OX_TESTS_SUPPORT_TEST_HOST_HPP_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarvik/ox_refhost/context.hpp"
+#include "tarvik/ox_refhost/logger.hpp"
+
+namespace tarvik {
+namespace ox_test {
+
+struct test_host {
+  test_host() : capture(std::make_shared<ox_refhost::capture_sink>()), log(capture) {
+    ctx.set_logger(&log);
+  }
+
+  ox_context_s* context() const { return ctx.get(); }
+  std::vector<ox_refhost::log_record> records() const { return capture->records(); }
+  std::vector<std::string> messages() const { return capture->messages(); }
+  // "<severity>|<function>|<message>" per line, the form most tests compare.
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    for (const ox_refhost::log_record& r : capture->records()) {
+      out.push_back(std::to_string(r.severity) + "|" + r.function + "|" + r.message);
+    }
+    return out;
+  }
+  void clear() { capture->clear(); }
+
+  std::shared_ptr<ox_refhost::capture_sink> capture;
+  ox_refhost::logger log;
+  ox_refhost::context ctx;
+};
+
+}  // namespace ox_test
+}  // namespace tarvik
+
+#endif  // TARVIK_OX_TESTS_SUPPORT_TEST_HOST_HPP_
