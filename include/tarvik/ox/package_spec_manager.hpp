@@ -26,7 +26,8 @@ class package_spec_manager {
   ~package_spec_manager();
 
   // Software elements whose "platforms" attribute does not contain this text
-  // are skipped by later imports. Throws nothing.
+  // are skipped by later imports. Throws nothing short of exhausted memory
+  // (pm_exception with OX_ERROR_UNEXPECTED, as every operation here).
   void set_platform(const std::string& platform_name);
   std::string get_platform() const;
 

@@ -49,6 +49,10 @@ class software_dependency_manager {
   std::vector<installing_software> resolve_installorder_compatibility(
       const std::vector<installing_software>& list);
 
+  // The steps of the install-order check, for hosts that run them one by
+  // one. Steps b) to d) look entries up in the spec manager: without one they
+  // throw pm_exception(OX_ERROR_INVALID_ARGUMENT) before logging anything.
+  //
   // Step a): true when the entry's version lies in an obsoletes range of the
   // spec entry; adds SOFTWARE_STATE_UNINSTALL to the entry then.
   bool resolve_obsoletes(installing_software& entry, const software_spec& spec);
@@ -61,12 +65,15 @@ class software_dependency_manager {
   bool check_product_dependency(std::vector<installing_software>& working_list,
                                 installing_software& entry, const software_spec& spec);
   // Step d): false at the first failed compatibility, recorded in the entry's
-  // failed_compatibilities. Errors are caught and logged here.
+  // failed_compatibilities. The install list is accepted for the wiring and
+  // not consulted.
   bool check_product_compatibility(std::vector<installing_software>& working_list,
                                    installing_software& entry, const software_spec& spec,
                                    const std::vector<installing_software>& install_list);
 
  private:
+  void require_spec_mgr() const;
+
   std::shared_ptr<package_spec_manager> spec_mgr;
   std::shared_ptr<software_repo_manager> repo_manager;
   std::shared_ptr<system_software_database_manager> softdb_manager;

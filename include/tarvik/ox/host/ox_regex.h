@@ -19,7 +19,8 @@ int ox_regex_create(const char* pattern, ox_regex_s** regex);
 
 /* Non-zero when `text` matches the compiled pattern. The syntax and whether a
  * match must cover the whole text are the host's; the reference host requires
- * a match of the whole text. `regex` may be null (answer: 0). */
+ * a match of the whole text, and answers 0 for a text past its stated length
+ * limit. `regex` may be null (answer: 0). */
 uint8_t ox_regex_match(ox_regex_s* regex, const char* text);
 
 /* Frees the compiled pattern. `regex` may be null. */
