@@ -34,24 +34,127 @@ auto only_pm_exception(Operation&& operation) -> decltype(operation()) {
 }
 
 // Walks the child elements of the container `name` below a software element
-// and hands each to `read`. A missing container is no error. The relation
-// parsers throw nothing: exhausted memory ends the walk, keeping what was
-// appended before.
+// and hands each to `read`. A missing container is no error. Exhausted memory
+// leaves through here; the public parsers stop it, import undoes the document.
 template <typename Read>
-void for_each_child(std::shared_ptr<xml_node>& software_element, const char* name,
-                    Read&& read) noexcept {
+void for_each_child(std::shared_ptr<xml_node>& software_element, const char* name, Read&& read) {
+  if (!software_element) {
+    return;
+  }
+  std::shared_ptr<xml_node> container = software_element->find(name);
+  if (container->get() == nullptr) {
+    return;
+  }
+  for (std::shared_ptr<xml_node> child = container->get_first_child(); child->get() != nullptr;
+       child = child->get_next_sibling()) {
+    read(*child);
+  }
+}
+
+void read_provides(std::shared_ptr<xml_node>& node, software_spec& spec) {
+  for_each_child(node, "provides", [&spec](xml_node& child) {
+    const char* id = child.attribute_get("id");
+    const char* name = child.attribute_get("name");
+    if (id == nullptr || name == nullptr) {
+      return;
+    }
+    software record;
+    record.set_id(id);
+    record.set_name(name);
+    spec.provides.push_back(std::move(record));
+  });
+}
+
+void read_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec) {
+  for_each_child(node, "uninstalls", [&spec](xml_node& child) {
+    const char* sref = child.attribute_get("sref");
+    const char* name = child.attribute_get("name");
+    if (sref == nullptr || name == nullptr) {
+      return;
+    }
+    software record;
+    record.set_id(sref);
+    record.set_name(name);
+    spec.uninstalls.push_back(std::move(record));
+  });
+}
+
+void read_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec) {
+  for_each_child(node, "obsoletes", [&spec](xml_node& child) {
+    const char* version_text = child.attribute_get("version");
+    if (version_text == nullptr) {
+      return;
+    }
+    version_ranges record;
+    record.set(version_text);
+    spec.obsoletes.push_back(std::move(record));
+  });
+}
+
+void read_depends(std::shared_ptr<xml_node>& node, software_spec& spec) {
+  for_each_child(node, "depends", [&spec](xml_node& child) {
+    const char* sref = child.attribute_get("sref");
+    const char* version_text = child.attribute_get("version");
+    if (sref == nullptr || version_text == nullptr) {
+      return;
+    }
+    depend record;
+    record.sref = sref;
+    record.versions.set(version_text);
+    record.version_text = version_text;
+    spec.depends.push_back(std::move(record));
+  });
+}
+
+void read_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec) {
+  for_each_child(node, "compatibles", [&spec](xml_node& child) {
+    const char* sref = child.attribute_get("sref");
+    const char* version_text = child.attribute_get("version");
+    if (sref == nullptr || version_text == nullptr) {
+      return;
+    }
+    compatible record;
+    record.sref = sref;
+    record.versions.set(version_text);
+    spec.compatibles.push_back(std::move(record));
+  });
+}
+
+void read_conflicts(std::shared_ptr<xml_node>& node, software_spec& spec) {
+  for_each_child(node, "conflicts", [&spec](xml_node& child) {
+    const char* element_name = child.get_name();
+    if (element_name == nullptr || std::strcmp(element_name, "registry") != 0) {
+      return;
+    }
+    const char* name = child.attribute_get("name");
+    const char* hkey = child.attribute_get("hkey");
+    const char* path = child.attribute_get("path");
+    const char* key = child.attribute_get("key");
+    const char* match = child.attribute_get("match");
+    const char* action = child.attribute_get("action");
+    if (name == nullptr || hkey == nullptr || path == nullptr || key == nullptr ||
+        match == nullptr || action == nullptr) {
+      return;
+    }
+    conflict record;
+    record.action = conflict_action_type(action);
+    record.name = name;
+    auto registry = std::make_shared<conflict_check_registry>();
+    registry->hkey = hkey;
+    registry->key = key;
+    registry->path = path;
+    registry->match = match;
+    record.check = std::move(registry);
+    spec.conflicts.push_back(std::move(record));
+  });
+}
+
+// The public relation parsers throw nothing: a child that cannot be read for
+// want of memory ends the walk, keeping what was appended before.
+template <typename Read>
+void without_exceptions(Read&& read) noexcept {
   try {
-    if (!software_element) {
-      return;
-    }
-    std::shared_ptr<xml_node> container = software_element->find(name);
-    if (container->get() == nullptr) {
-      return;
-    }
-    for (std::shared_ptr<xml_node> child = container->get_first_child(); child->get() != nullptr;
-         child = child->get_next_sibling()) {
-      read(*child);
-    }
+    read();
   } catch (...) {
   }
 }
@@ -123,7 +226,14 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
   document.parse(buffer, size);
 
   OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "importing spec content.");
-  only_pm_exception([&] {
+
+  // A document is imported whole or not at all: should memory run out half
+  // way, the entries read so far go again and the spec version is restored,
+  // so the host never resolves against a silently shortened specification.
+  const std::size_t previous_count = specs.size();
+  std::string previous_version;
+  try {
+    previous_version = spec_version;
     std::shared_ptr<xml_node> root = document.root();
     std::shared_ptr<xml_node> specs_element = root->search_by_path("specs");
     const char* version_text = specs_element->attribute_get("version");
@@ -141,156 +251,85 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
     OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "Parsing for platform=%s",
            platform.c_str());
     while (child->get() != nullptr) {
-      parse(child);
+      parse_software(child);
       child = child->get_next_sibling();
     }
-  });
+  } catch (...) {
+    specs.erase(specs.begin() + static_cast<std::ptrdiff_t>(previous_count), specs.end());
+    spec_version.swap(previous_version);
+    throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
+  }
 }
 
 bool package_spec_manager::parse(std::shared_ptr<xml_node>& node) {
   try {
-    software_spec spec;
-    if (!node || node->get() == nullptr) {
-      return true;
-    }
-    const char* element_name = node->get_name();
-    if (element_name == nullptr || std::strcmp(element_name, "software") != 0) {
-      return true;
-    }
-    const char* sref = node->attribute_get("sref");
-    const char* name = node->attribute_get("name");
-    const char* platforms = node->attribute_get("platforms");
-    const char* version_text = node->attribute_get("version");
-    const char* softwareids = node->attribute_get("softwareids");
-    if (sref == nullptr || name == nullptr || platforms == nullptr || version_text == nullptr ||
-        softwareids == nullptr) {
-      return true;
-    }
-    if (std::string_view(platforms).find(platform) == std::string_view::npos) {
-      return true;
-    }
-    OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "parse",
-           "Parsing for software sref=%s, name=%s, platforms=%s, version=%s, softwareids=%s", sref,
-           name, platforms, version_text, softwareids);
-
-    spec.sref = sref;
-    spec.name = name;
-    spec.softwareids = softwareids;
-    spec.versions.set(version_text);
-    parse_provides(node, spec);
-    parse_uninstalls(node, spec);
-    parse_obsoletes(node, spec);
-    parse_depends(node, spec);
-    parse_compatibles(node, spec);
-    parse_conflicts(node, spec);
-    specs.push_back(std::move(spec));
+    parse_software(node);
   } catch (...) {
-    // An entry that cannot be completed (memory exhausted) is dropped; the
-    // import goes on with the next element.
+    // An entry that cannot be completed (memory exhausted) is not appended.
   }
   return true;
 }
 
+void package_spec_manager::parse_software(std::shared_ptr<xml_node>& node) {
+  if (!node || node->get() == nullptr) {
+    return;
+  }
+  const char* element_name = node->get_name();
+  if (element_name == nullptr || std::strcmp(element_name, "software") != 0) {
+    return;
+  }
+  const char* sref = node->attribute_get("sref");
+  const char* name = node->attribute_get("name");
+  const char* platforms = node->attribute_get("platforms");
+  const char* version_text = node->attribute_get("version");
+  const char* softwareids = node->attribute_get("softwareids");
+  if (sref == nullptr || name == nullptr || platforms == nullptr || version_text == nullptr ||
+      softwareids == nullptr) {
+    return;
+  }
+  if (std::string_view(platforms).find(platform) == std::string_view::npos) {
+    return;
+  }
+  OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "parse",
+         "Parsing for software sref=%s, name=%s, platforms=%s, version=%s, softwareids=%s", sref,
+         name, platforms, version_text, softwareids);
+
+  software_spec spec;
+  spec.sref = sref;
+  spec.name = name;
+  spec.softwareids = softwareids;
+  spec.versions.set(version_text);
+  read_provides(node, spec);
+  read_uninstalls(node, spec);
+  read_obsoletes(node, spec);
+  read_depends(node, spec);
+  read_compatibles(node, spec);
+  read_conflicts(node, spec);
+  specs.push_back(std::move(spec));
+}
+
 void package_spec_manager::parse_provides(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "provides", [&spec](xml_node& child) {
-    const char* id = child.attribute_get("id");
-    const char* name = child.attribute_get("name");
-    if (id == nullptr || name == nullptr) {
-      return;
-    }
-    software record;
-    record.set_id(id);
-    record.set_name(name);
-    spec.provides.push_back(std::move(record));
-  });
+  without_exceptions([&] { read_provides(node, spec); });
 }
 
 void package_spec_manager::parse_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "uninstalls", [&spec](xml_node& child) {
-    const char* sref = child.attribute_get("sref");
-    const char* name = child.attribute_get("name");
-    if (sref == nullptr || name == nullptr) {
-      return;
-    }
-    software record;
-    record.set_id(sref);
-    record.set_name(name);
-    spec.uninstalls.push_back(std::move(record));
-  });
+  without_exceptions([&] { read_uninstalls(node, spec); });
 }
 
 void package_spec_manager::parse_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "obsoletes", [&spec](xml_node& child) {
-    const char* version_text = child.attribute_get("version");
-    if (version_text == nullptr) {
-      return;
-    }
-    version_ranges record;
-    record.set(version_text);
-    spec.obsoletes.push_back(std::move(record));
-  });
+  without_exceptions([&] { read_obsoletes(node, spec); });
 }
 
 void package_spec_manager::parse_depends(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "depends", [&spec](xml_node& child) {
-    const char* sref = child.attribute_get("sref");
-    const char* version_text = child.attribute_get("version");
-    if (sref == nullptr || version_text == nullptr) {
-      return;
-    }
-    depend record;
-    record.sref = sref;
-    record.versions.set(version_text);
-    record.version_text = version_text;
-    spec.depends.push_back(std::move(record));
-  });
+  without_exceptions([&] { read_depends(node, spec); });
 }
 
 void package_spec_manager::parse_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "compatibles", [&spec](xml_node& child) {
-    const char* sref = child.attribute_get("sref");
-    const char* version_text = child.attribute_get("version");
-    if (sref == nullptr || version_text == nullptr) {
-      return;
-    }
-    compatible record;
-    record.sref = sref;
-    record.versions.set(version_text);
-    spec.compatibles.push_back(std::move(record));
-  });
+  without_exceptions([&] { read_compatibles(node, spec); });
 }
 
 void package_spec_manager::parse_conflicts(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "conflicts", [&spec](xml_node& child) {
-    const char* element_name = child.get_name();
-    if (element_name == nullptr || std::strcmp(element_name, "registry") != 0) {
-      return;
-    }
-    const char* name = child.attribute_get("name");
-    const char* hkey = child.attribute_get("hkey");
-    const char* path = child.attribute_get("path");
-    const char* key = child.attribute_get("key");
-    const char* match = child.attribute_get("match");
-    const char* action = child.attribute_get("action");
-    if (name == nullptr || hkey == nullptr || path == nullptr || key == nullptr ||
-        match == nullptr || action == nullptr) {
-      return;
-    }
-    conflict record;
-    record.action = conflict_action_type(action);
-    record.name = name;
-    auto* registry = new conflict_check_registry;
-    record.check.reset(registry);
-    registry->hkey = hkey;
-    registry->key = key;
-    registry->path = path;
-    registry->match = match;
-    try {
-      spec.conflicts.push_back(std::move(record));
-    } catch (...) {
-      // Lost for want of memory; the walk goes on with the next child.
-    }
-  });
+  without_exceptions([&] { read_conflicts(node, spec); });
 }
 
 software_spec package_spec_manager::find(const software& sw) const {

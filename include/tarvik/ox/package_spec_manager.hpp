@@ -34,11 +34,15 @@ class package_spec_manager {
   // Reads the document in the first `size` bytes of `buffer` and appends its
   // entries. Throws pm_exception with the host XML library's code when the
   // document cannot be loaded; nothing is appended or logged then. Logs the
-  // import ("importing spec content." and the lines that follow).
+  // import ("importing spec content." and the lines that follow). All or
+  // nothing: when memory runs out while the entries are read, none of this
+  // document's entries is kept, the spec version is restored and
+  // pm_exception(OX_ERROR_OUT_OF_MEMORY) is thrown.
   void import(const char* buffer, std::size_t size);
 
   // Appends the entry of one child of "softwares" when it is a complete
-  // software element for the platform; always true, throws nothing.
+  // software element for the platform; always true, throws nothing (an entry
+  // that cannot be completed for want of memory is not appended).
   bool parse(std::shared_ptr<xml_node>& node);
 
   // Append the records of one relation container of a software element to the
@@ -73,6 +77,9 @@ class package_spec_manager {
   const std::string& get_spec_version() const { return spec_version; }
 
  private:
+  // parse, letting exhausted memory out so that import can undo itself.
+  void parse_software(std::shared_ptr<xml_node>& node);
+
   std::string spec_version;
   std::string platform;
   std::vector<software_spec> specs;
