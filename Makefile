@@ -14,6 +14,13 @@ CTEST_FLAGS    ?= --output-on-failure -j $(JOBS)
 
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
+# The bundled examples: a specification for two platforms, the software
+# installed on a linux-x64 machine, and requests. Some requests fail on
+# purpose (exit status 1); only a status of 2 or more fails the target.
+OXPM          = $(BUILD_DIR)/tools/oxpm
+EXAMPLE_FLAGS = --spec examples/halden-spec.xml --platform linux-x64 \
+                --installed examples/inventory.json
+
 .PHONY: all setup configure build test sanitize examples format format-check clean
 
 all: build
@@ -42,8 +49,15 @@ sanitize: setup
 	  ctest $(CTEST_FLAGS)
 
 examples: build
-	@echo "The oxpm command-line tool is not built yet; see README.md." >&2
-	@exit 1
+	@status=0; \
+	for request in examples/requests/*.json; do \
+	  echo "\$$ $(OXPM) resolve $(EXAMPLE_FLAGS) --request $$request"; \
+	  $(OXPM) resolve $(EXAMPLE_FLAGS) --request $$request; \
+	  code=$$?; \
+	  echo "(exit status $$code)"; echo; \
+	  if [ $$code -ge 2 ]; then status=1; fi; \
+	done; \
+	exit $$status
 
 format:
 	clang-format -i $(SOURCES)

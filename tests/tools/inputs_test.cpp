@@ -1,0 +1,145 @@
+#include "inputs.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+std::string error_of(const std::string& text) {
+  try {
+    (void)parse_request_json(text, "request r.json");
+  } catch (const input_error& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST(RequestJsonTest, ReadsBothListsInOrder) {
+  const request asked = parse_request_json(
+      R"({"uninstall": [{"id": "U", "version": "1.0"}],
+          "install": [{"id": "B", "version": "2.0", "name": "Bee"}, {"id": "A", "version": ""}]})",
+      "r");
+  ASSERT_EQ(asked.install.size(), 2u);
+  EXPECT_EQ(asked.install[0].id, "B");
+  EXPECT_EQ(asked.install[0].version_text, "2.0");
+  EXPECT_EQ(asked.install[0].name, "Bee");
+  EXPECT_EQ(asked.install[1].id, "A");
+  EXPECT_EQ(asked.install[1].version_text, "");
+  ASSERT_EQ(asked.uninstall.size(), 1u);
+  EXPECT_EQ(asked.uninstall[0].id, "U");
+
+  const request empty = parse_request_json("{}", "r");
+  EXPECT_TRUE(empty.install.empty());
+  EXPECT_TRUE(empty.uninstall.empty());
+}
+
+TEST(RequestJsonTest, RefusesMalformedAndMisshapenRequestsNamingTheSpot) {
+  struct bad_case {
+    const char* text;
+    const char* expected;  // a part of the message
+  };
+  const bad_case cases[] = {
+      {"", "request r.json: malformed JSON"},
+      {"{\"install\": [", "request r.json: malformed JSON"},
+      {"[]", "must be a JSON object"},
+      {"{\"instal\": []}", "unknown key \"instal\""},
+      {"{\"install\": {}}", "request r.json: install must be an array, not an object"},
+      {"{\"install\": [1]}", "install[0] must be an object, not a number"},
+      {"{\"install\": [{\"version\": \"1.0\"}]}", "install[0]: \"id\" is missing or empty"},
+      {"{\"install\": [{\"id\": \"\", \"version\": \"1.0\"}]}", "\"id\" is missing or empty"},
+      {"{\"install\": [{\"id\": \"A\"}]}", "install[0]: \"version\" is missing"},
+      {"{\"uninstall\": [{\"id\": \"A\", \"version\": 1}]}",
+       "uninstall[0]: \"version\" must be a string, not a number"},
+      {"{\"install\": [{\"id\": 7, \"version\": \"1\"}]}", "\"id\" must be a string, not a number"},
+      {"{\"install\": [{\"id\": \"A\\u0000B\", \"version\": \"1\"}]}", "contains a NUL character"},
+      {"{\"install\": [{\"id\": \"A\", \"version\": \"1\", \"extra\": true}]}",
+       "unknown key \"extra\""},
+      {"{\"install\": [{\"id\": \"A\", \"version\": \"1\"}, {\"id\": \"B\"}]}",
+       "install[1]: \"version\" is missing"},
+  };
+  for (const bad_case& c : cases) {
+    EXPECT_NE(error_of(c.text).find(c.expected), std::string::npos)
+        << c.text << " gave: " << error_of(c.text);
+  }
+}
+
+TEST(RequestJsonTest, DeepNestingIsRefusedWithoutRecursing) {
+  const std::string deep =
+      "{\"install\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
+  EXPECT_NE(error_of(deep).find("nested more than"), std::string::npos);
+}
+
+TEST(AssignmentTest, SplitsAtTheLastEquals) {
+  const request_entry plain = parse_assignment("halden-db=5.2", "--install");
+  EXPECT_EQ(plain.id, "halden-db");
+  EXPECT_EQ(plain.version_text, "5.2");
+  const request_entry with_equals = parse_assignment("a=b=1.0", "--install");
+  EXPECT_EQ(with_equals.id, "a=b");
+  EXPECT_EQ(with_equals.version_text, "1.0");
+  const request_entry empty_version = parse_assignment("a=", "--uninstall");
+  EXPECT_EQ(empty_version.id, "a");
+  EXPECT_EQ(empty_version.version_text, "");
+
+  for (const char* bad : {"", "halden-db", "=1.0"}) {
+    try {
+      (void)parse_assignment(bad, "--uninstall");
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const input_error& error) {
+      EXPECT_NE(std::string(error.what()).find("--uninstall"), std::string::npos);
+      EXPECT_NE(std::string(error.what()).find("expected ID=VERSION"), std::string::npos);
+    }
+  }
+}
+
+TEST(AssignmentTest, VersionsAreReadAsTheLibraryReadsThem) {
+  const auto list = to_software({{"A", "1.2", "Ay"}, {"B", "7", ""}, {"C", "-1.0", ""}});
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].version.getversion(), "1.2.0.0");
+  EXPECT_EQ(list[0].name, "Ay");
+  EXPECT_EQ(list[1].version.getversion(), "0.0.0.0");
+  EXPECT_EQ(list[2].version.getversion(), "4294967295.0.0.0");
+}
+
+class ReadFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/oxpm_inputs_XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    path_ = name;
+  }
+  void TearDown() override { std::remove(path_.c_str()); }
+  std::string path_;
+};
+
+TEST_F(ReadFileTest, ReadsWholeFilesAndNamesTheFileOnFailure) {
+  {
+    std::ofstream out(path_, std::ios::binary);
+    out << std::string("a\0b", 3) << std::string(70000, 'x');
+  }
+  EXPECT_EQ(read_file(path_).size(), 70003u);
+
+  const auto message = [](const std::string& path, std::size_t limit) {
+    try {
+      (void)read_file(path, limit);
+    } catch (const input_error& error) {
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message("/nonexistent/oxpm.xml", kMaxInputSize),
+            "/nonexistent/oxpm.xml: No such file or directory");
+  EXPECT_EQ(message("/tmp", kMaxInputSize), "/tmp: is a directory");
+  EXPECT_EQ(message(path_, 1000), path_ + ": larger than 1000 bytes");
+}
+
+}  // namespace
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,462 @@
+// Runs the built oxpm binary as a person or a script would, and checks what
+// it prints and how it exits.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Runs `program` with `args`, output captured in files; the environment is
+// the test's, without NO_COLOR unless `no_color` is given.
+outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                    const fs::path& scratch, const char* no_color = nullptr) {
+  const std::string out_path = (scratch / "stdout").string();
+  const std::string err_path = (scratch / "stderr").string();
+  std::vector<std::string> argv_text = {program};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argv_text) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) {
+      ::_exit(126);
+    }
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (no_color != nullptr) {
+      ::setenv("NO_COLOR", no_color, 1);
+    } else {
+      ::unsetenv("NO_COLOR");
+    }
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  outcome result;
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) {
+    return result;
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = slurp(out_path);
+  result.err = slurp(err_path);
+  return result;
+}
+
+class OxpmCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/oxpm_cli_XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    scratch_ = name;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(scratch_, ignored);
+  }
+
+  outcome oxpm(const std::vector<std::string>& args, const char* no_color = nullptr) {
+    return run_program(OXPM_BINARY, args, scratch_, no_color);
+  }
+
+  static std::string example(const std::string& name) {
+    return std::string(OXPM_EXAMPLES) + "/" + name;
+  }
+
+  // A command on the bundled examples with one request file.
+  static std::vector<std::string> example_args(const std::string& request,
+                                               const std::string& command = "resolve") {
+    return {command,
+            "--spec",
+            example("halden-spec.xml"),
+            "--platform",
+            "linux-x64",
+            "--installed",
+            example("inventory.json"),
+            "--request",
+            example("requests/" + request)};
+  }
+
+  std::string write(const std::string& name, const std::string& content) {
+    const std::string path = (scratch_ / name).string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  fs::path scratch_;
+};
+
+std::vector<std::string> cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(OxpmCliTest, HelpTellsEveryCommandAndItsOptions) {
+  const outcome top = oxpm({"--help"});
+  EXPECT_EQ(top.status, 0);
+  for (const char* command : {"resolve", "graph", "lint", "show"}) {
+    EXPECT_TRUE(contains(top.out, command)) << top.out;
+  }
+  const std::pair<const char*, std::vector<const char*>> commands[] = {
+      {"resolve",
+       {"--spec", "--platform", "--installed", "--dpkg-status", "--request", "--install",
+        "--uninstall", "--format", "--log", "--log-level", "Exit status"}},
+      {"graph", {"--spec", "--installed", "--dpkg-status", "--request", "--log"}},
+      {"lint", {"SPEC", "--platform", "--format", "Exit status"}},
+      {"show", {"--spec", "--platform", "ID", "VERSION"}},
+  };
+  for (const auto& command : commands) {
+    const outcome help = oxpm({command.first, "--help"});
+    EXPECT_EQ(help.status, 0) << command.first;
+    for (const char* option : command.second) {
+      EXPECT_TRUE(contains(help.out, option)) << command.first << " lacks " << option;
+    }
+  }
+  EXPECT_FALSE(contains(oxpm({"graph", "--help"}).out, "--format"));
+}
+
+TEST_F(OxpmCliTest, ExamplesExitAsDocumentedWithOneJsonObject) {
+  const std::pair<const char*, int> requests[] = {
+      {"1-pass-upgrade-agent.json", 0}, {"2-pass-install-order.json", 0},
+      {"3-fail-dependency.json", 1},    {"4-fail-compatibility.json", 1},
+      {"5-obsolete.json", 1},
+  };
+  for (const auto& request : requests) {
+    const outcome run = oxpm(cat(example_args(request.first), {"--format", "json"}));
+    EXPECT_EQ(run.status, request.second) << request.first << "\n" << run.err;
+    EXPECT_EQ(run.err, "") << request.first;
+    const json result = json::parse(run.out);
+    ASSERT_TRUE(result.is_object()) << request.first;
+    EXPECT_EQ(result.size(), 4u);
+    for (const char* key : {"resolved", "incompatible", "conflicted", "not_resolved"}) {
+      EXPECT_TRUE(result.contains(key)) << request.first << " lacks " << key;
+    }
+    EXPECT_EQ(result["resolved"].size() >= 7, true) << request.first;
+    for (const json& entry : result["resolved"]) {
+      EXPECT_EQ(entry.size(), 7u);
+      EXPECT_TRUE(std::regex_match(entry["version"].get<std::string>(),
+                                   std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+")));
+      EXPECT_TRUE(entry["state"].is_number_unsigned());
+      EXPECT_TRUE(entry["states"].is_array());
+    }
+  }
+}
+
+TEST_F(OxpmCliTest, AFailedDependencyIsReportedWithItsRequirement) {
+  const outcome run = oxpm(cat(example_args("3-fail-dependency.json"), {"--format", "json"}));
+  ASSERT_EQ(run.status, 1);
+  const json result = json::parse(run.out);
+  const json& last = result["resolved"].back();
+  EXPECT_EQ(last["id"], "halden-backup");
+  EXPECT_EQ(last["state"], 1);
+  ASSERT_EQ(last["failed_dependencies"].size(), 1u);
+  EXPECT_EQ(last["failed_dependencies"][0]["version_text"], "3.0:3.9");
+  EXPECT_EQ(last["failed_dependencies"][0]["version"], "3.0.0.0");
+  EXPECT_EQ(result["incompatible"], true);
+  EXPECT_EQ(result["conflicted"], false);
+  EXPECT_EQ(
+      result["not_resolved"],
+      json::parse(R"([{"id": "halden-scanner", "version": "2.1.0.0", "reason": "not examined"}])"));
+
+  const outcome text = oxpm(example_args("3-fail-dependency.json"));
+  EXPECT_EQ(text.status, 1);
+  EXPECT_TRUE(contains(text.out,
+                       "halden-backup 3.0.0.0 depends on halden-runtime in versions "
+                       "\"3.0:3.9\" (3.0.0.0 to 3.9.*.*),\n  but the installed "
+                       "halden-runtime 2.4.0.0 is outside that range."))
+      << text.out;
+  EXPECT_FALSE(contains(text.out, "\x1b")) << "no colour off a terminal";
+}
+
+TEST_F(OxpmCliTest, ObsoleteAndIncompatibleEntriesStopTheWalk) {
+  const json obsolete =
+      json::parse(oxpm(cat(example_args("5-obsolete.json"), {"--format", "json"})).out);
+  EXPECT_EQ(obsolete["resolved"].back()["state"], 5);
+  EXPECT_EQ(obsolete["resolved"].back()["states"],
+            json::parse(R"(["SOFTWARE_STATE_INSTALL", "SOFTWARE_STATE_UNINSTALL"])"));
+  EXPECT_EQ(obsolete["incompatible"], false);
+
+  const json incompatible =
+      json::parse(oxpm(cat(example_args("4-fail-compatibility.json"), {"--format", "json"})).out);
+  const json& vpn = incompatible["resolved"].back();
+  EXPECT_EQ(vpn["id"], "halden-vpn");
+  EXPECT_EQ(vpn["failed_compatibilities"],
+            json::parse(R"([{"id": "halden-agent", "version": "3.1.0.0", "version_text": ""}])"));
+  EXPECT_EQ(incompatible["not_resolved"][0]["id"], "halden-agent");
+}
+
+TEST_F(OxpmCliTest, CommandLineEntriesFollowTheRequestFile) {
+  const outcome run = oxpm(cat(example_args("2-pass-install-order.json"),
+                               {"--install", "nothing-here=1.0", "--install", "halden-reports=2.0",
+                                "--uninstall", "sysutils-base=1.2", "--format", "json"}));
+  EXPECT_EQ(run.status, 1) << "an entry without specification entry";
+  const json result = json::parse(run.out);
+  std::vector<std::string> installed_order;
+  for (const json& entry : result["resolved"]) {
+    if (entry["state"].get<unsigned>() & 1u) {
+      installed_order.push_back(entry["id"]);
+    }
+    if (entry["id"] == "sysutils-base") {
+      EXPECT_EQ(entry["state"], 10);
+    }
+  }
+  EXPECT_EQ(installed_order,
+            (std::vector<std::string>{"halden-agent", "halden-vpn", "halden-reports"}));
+  EXPECT_EQ(result["not_resolved"], json::parse(R"([{"id": "nothing-here", "version": "1.0.0.0",
+                             "reason": "no specification entry"}])"));
+  EXPECT_EQ(result["incompatible"], false);
+}
+
+TEST_F(OxpmCliTest, AnEmptyRequestIsTheLibrarysError) {
+  const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml")});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(contains(run.err, "code 2 (OX_ERROR_INVALID_ARGUMENT)")) << run.err;
+  EXPECT_TRUE(contains(run.err, "nothing to install or uninstall")) << run.err;
+}
+
+TEST_F(OxpmCliTest, UnreadableAndMalformedInputsExitTwoNamingTheFile) {
+  const std::string spec = example("halden-spec.xml");
+  const std::string broken_spec = write("broken.xml", "<specs>\n<softwares>\n</specs>\n");
+  const std::string broken_request = write("broken.json", "{\"install\": [");
+  const std::string shapeless_request = write("shapeless.json", "[]");
+  const std::string broken_inventory = write("inventory.json", "{\"id\": \"x\"}");
+  const std::string broken_status = write("status", "this line has no colon\n");
+  struct bad_case {
+    std::vector<std::string> args;
+    std::vector<std::string> expected;  // parts of the message
+  };
+  const std::vector<bad_case> cases = {
+      {{"resolve", "--spec", "/nonexistent/spec.xml", "--install", "a=1"},
+       {"specification /nonexistent/spec.xml: No such file or directory"}},
+      {{"resolve", "--spec", scratch_.string(), "--install", "a=1"}, {"is a directory"}},
+      {{"resolve", "--spec", broken_spec, "--install", "a=1"},
+       {"specification " + broken_spec + ": cannot be loaded: line 3", "OX_ERROR_PARSE"}},
+      {{"resolve", "--spec", spec, "--request", "/nonexistent/r.json"},
+       {"request /nonexistent/r.json: No such file or directory"}},
+      {{"resolve", "--spec", spec, "--request", broken_request},
+       {"request " + broken_request + ": malformed JSON"}},
+      {{"resolve", "--spec", spec, "--request", shapeless_request},
+       {"request " + shapeless_request + ": a request must be a JSON object"}},
+      {{"resolve", "--spec", spec, "--installed", broken_inventory, "--install", "a=1"},
+       {"inventory " + broken_inventory, "OX_ERROR_PARSE"}},
+      {{"resolve", "--spec", spec, "--installed", "/nonexistent/inv.json", "--install", "a=1"},
+       {"/nonexistent/inv.json", "OX_ERROR_IO"}},
+      {{"resolve", "--spec", spec, "--dpkg-status", broken_status, "--install", "a=1"},
+       {"dpkg status " + broken_status, "OX_ERROR_PARSE"}},
+      {{"resolve", "--spec", spec, "--install", "halden-db"},
+       {"--install \"halden-db\": expected ID=VERSION"}},
+      {{"resolve", "--spec", spec, "--install", "a=1", "--log", "/nonexistent/dir/oxpm.log"},
+       {"cannot write the log: /nonexistent/dir/oxpm.log"}},
+      {{"resolve", "--spec", spec, "--installed", "x", "--dpkg-status"}, {"excludes"}},
+      {{"resolve", "--spec", spec, "--format", "xml", "--install", "a=1"}, {"--format"}},
+      {{"resolve", "--install", "a=1"}, {"--spec"}},
+      {{"resolve", "--spec", spec, "--frobnicate"}, {"--frobnicate"}},
+      {{}, {"subcommand"}},
+      {{"graph", "--spec", spec, "--format", "json", "--install", "a=1"}, {"--format"}},
+      {{"lint"}, {"SPEC"}},
+      {{"lint", "/nonexistent/spec.xml"}, {"specification /nonexistent/spec.xml"}},
+      {{"show", "--spec", spec}, {"ID"}},
+      {{"show", "--spec", "/nonexistent/spec.xml", "x"}, {"/nonexistent/spec.xml"}},
+  };
+  for (const bad_case& c : cases) {
+    const outcome run = oxpm(c.args);
+    std::string line;
+    for (const std::string& arg : c.args) {
+      line += arg + " ";
+    }
+    EXPECT_EQ(run.status, 2) << line << "\n" << run.err;
+    EXPECT_EQ(run.out, "") << line;
+    EXPECT_EQ(run.err.rfind("oxpm: ", 0), 0u) << line << "\n" << run.err;
+    for (const std::string& part : c.expected) {
+      EXPECT_TRUE(contains(run.err, part))
+          << line << "\nexpected: " << part << "\ngot: " << run.err;
+    }
+  }
+}
+
+TEST_F(OxpmCliTest, TheLogFileHoldsEveryLibraryLineInTheLoggersFormat) {
+  const std::string log = (scratch_ / "oxpm.log").string();
+  const outcome run = oxpm(cat(example_args("3-fail-dependency.json"), {"--log", log}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  const std::vector<std::string> lines = lines_of(slurp(log));
+  ASSERT_GT(lines.size(), 20u);
+  const std::regex format("([25]) pm_service (ox_[a-z_]+):([0-9]+) ([a-z_]+): (.*)");
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(std::regex_match(line, format)) << line;
+  }
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex("5 pm_service ox_software_package_spec_"
+                                                    "manager:[0-9]+ import: importing spec "
+                                                    "content\\.")))
+      << lines[0];
+  const std::string all = slurp(log);
+  EXPECT_TRUE(contains(all,
+                       " resolve: resolving installing softwares <halden-backup(3.0.0.0); "
+                       "halden-scanner(2.1.0.0); >, uninstalling softwares <>\n"))
+      << all;
+  EXPECT_TRUE(contains(all, " rescan: installed software id: halden-runtime, version: 2.4.0.0\n"));
+  EXPECT_TRUE(std::regex_search(all, std::regex("\n2 pm_service ox_software_dependency_manager:"
+                                                "[0-9]+ check_installorder_compatibility: "
+                                                "dependency fail for <halden-backup>\n")))
+      << all;
+
+  // Failures only.
+  const outcome failures =
+      oxpm(cat(example_args("3-fail-dependency.json"), {"--log", log, "--log-level", "failure"}));
+  EXPECT_EQ(failures.status, 1);
+  const std::vector<std::string> failure_lines = lines_of(slurp(log));
+  ASSERT_FALSE(failure_lines.empty());
+  for (const std::string& line : failure_lines) {
+    EXPECT_EQ(line.rfind("2 pm_service ", 0), 0u) << line;
+  }
+  EXPECT_LT(failure_lines.size(), lines.size());
+
+  // To standard error, the report still on standard output.
+  const outcome to_stderr = oxpm(cat(example_args("3-fail-dependency.json"), {"--log", "-"}));
+  EXPECT_EQ(lines_of(to_stderr.err).size(), lines.size());
+  EXPECT_TRUE(contains(to_stderr.out, "Result: the request cannot be carried out as asked."));
+}
+
+TEST_F(OxpmCliTest, ReadsTheInstalledSoftwareFromADpkgStatusFile) {
+  const std::string status = write("status",
+                                   "Package: halden-runtime\n"
+                                   "Status: install ok installed\n"
+                                   "Version: 3.1.0.0\n"
+                                   "\n"
+                                   "Package: halden-db\n"
+                                   "Status: install ok installed\n"
+                                   "Version: 5.4.0.0\n"
+                                   "\n"
+                                   "Package: halden-old\n"
+                                   "Status: deinstall ok config-files\n"
+                                   "Version: 1.0.0.0\n");
+  const outcome run =
+      oxpm({"resolve", "--spec", example("halden-spec.xml"), "--platform", "linux-x64",
+            "--dpkg-status", status, "--install", "halden-backup=3.0", "--format", "json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const json result = json::parse(run.out);
+  ASSERT_EQ(result["resolved"].size(), 3u);
+  EXPECT_EQ(result["resolved"][0]["id"], "halden-runtime");
+  EXPECT_EQ(result["resolved"][1]["version"], "5.4.0.0");
+  EXPECT_EQ(result["resolved"][2]["id"], "halden-backup");
+  EXPECT_EQ(result["not_resolved"], json::array());
+}
+
+TEST_F(OxpmCliTest, NothingIsInstalledWithoutAnInventory) {
+  const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--install",
+                            "halden-runtime=3.0", "--format", "json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const json result = json::parse(run.out);
+  ASSERT_EQ(result["resolved"].size(), 1u);
+  EXPECT_EQ(result["resolved"][0]["state"], 1);
+}
+
+TEST_F(OxpmCliTest, LintReportsAndExitsOneOnErrors) {
+  const std::string bad = std::string(OXPM_TEST_DATA) + "/lint-bad.xml";
+  const outcome text = oxpm({"lint", "--platform", "p1", bad});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_TRUE(contains(text.out, bad + ":11: error: softwareids pattern \"(unclosed\""))
+      << text.out;
+  EXPECT_TRUE(contains(text.out, "\n15 errors, 4 warnings; 7 software entries imported\n"))
+      << text.out;
+
+  const outcome as_json = oxpm({"lint", "--platform", "p1", "--format", "json", bad});
+  EXPECT_EQ(as_json.status, 1);
+  const json result = json::parse(as_json.out);
+  EXPECT_EQ(result["errors"], 15);
+  EXPECT_EQ(result["findings"].size(), 19u);
+
+  const outcome clean = oxpm({"lint", "--platform", "linux-x64", example("halden-spec.xml")});
+  EXPECT_EQ(clean.status, 0) << clean.out;
+  EXPECT_EQ(clean.out, "0 errors, 0 warnings; 13 software entries imported\n");
+}
+
+TEST_F(OxpmCliTest, ShowFindsEntriesOrSaysNotFound) {
+  const std::string spec = example("halden-spec.xml");
+  const outcome linux = oxpm({"show", "--spec", spec, "--platform", "linux-x64", "halden-agent"});
+  EXPECT_EQ(linux.status, 0);
+  EXPECT_EQ(linux.out.rfind("halden-agent (\"Halden Agent\")\n", 0), 0u) << linux.out;
+  EXPECT_TRUE(contains(linux.out, "softwareids: \"halden-agent\"\n")) << linux.out;
+  const outcome windows =
+      oxpm({"show", "--spec", spec, "--platform", "windows-x64", "HLD_AGENT_41", "4.1"});
+  EXPECT_EQ(windows.status, 0);
+  EXPECT_TRUE(contains(windows.out, "softwareids: \"halden-agent|HLD_AGENT_4[0-9]*\"\n"))
+      << windows.out;
+  const outcome missing = oxpm({"show", "--spec", spec, "halden-runtime", "9.0"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(contains(missing.out, "\"halden-runtime\" version 9.0.0.0: not found\n"))
+      << missing.out;
+}
+
+TEST_F(OxpmCliTest, GraphWritesDotThatGraphvizAccepts) {
+  const outcome failing = oxpm(example_args("4-fail-compatibility.json", "graph"));
+  EXPECT_EQ(failing.status, 1) << failing.err;
+  EXPECT_EQ(failing.out.rfind("digraph \"oxpm\" {", 0), 0u) << failing.out;
+  EXPECT_TRUE(contains(failing.out, "color=red")) << failing.out;
+
+  const outcome passing = oxpm(example_args("1-pass-upgrade-agent.json", "graph"));
+  EXPECT_EQ(passing.status, 0) << passing.err;
+  EXPECT_FALSE(contains(passing.out, "color=red")) << passing.out;
+
+  const outcome which = run_program("sh", {"-c", "command -v dot"}, scratch_);
+  if (which.status != 0) {
+    GTEST_SKIP() << "Graphviz (dot) is not installed";
+  }
+  for (const outcome* graph : {&failing, &passing}) {
+    const std::string file = write("graph.dot", graph->out);
+    const outcome dot =
+        run_program("dot", {"-Tsvg", file, "-o", (scratch_ / "graph.svg").string()}, scratch_);
+    EXPECT_EQ(dot.status, 0) << dot.err;
+    EXPECT_EQ(dot.err, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+#include "analysis.hpp"
+
+#include "tarvik/ox/pm_exception.hpp"
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+using ox::installing_software;
+
+bool is_installed(const installing_software& entry) {
+  return ox::has_state(entry.state, ox::SOFTWARE_STATE_INSTALLED);
+}
+
+entry_status status_of(const installing_software& entry) {
+  if (ox::has_state(entry.state, ox::SOFTWARE_STATE_UNINSTALL)) {
+    return entry_status::obsolete;
+  }
+  if (!entry.failed_dependencies.empty()) {
+    return entry_status::failed_dependency;
+  }
+  if (!entry.failed_compatibilities.empty()) {
+    return entry_status::failed_compatibility;
+  }
+  return entry_status::passed;
+}
+
+// The install-order walk as the dependency stage runs it, replayed with the
+// specification's look-ups so that each decision can be named.
+class replay {
+ public:
+  replay(const ox::package_spec_manager& specs, const std::vector<installing_software>& resolved,
+         analysis& out)
+      : specs_(specs), resolved_(resolved), out_(out) {}
+
+  void mark_uninstall_requests(const std::vector<ox::software>& uninstall) {
+    for (std::size_t u = 0; u < uninstall.size(); ++u) {
+      bool matched = false;
+      for (std::size_t k = 0; k < out_.installed_count; ++k) {
+        if (resolved_[k].id == uninstall[u].id) {
+          out_.removals[k].push_back({removal::why_t::uninstall_request, u, {}});
+          matched = true;
+        }
+      }
+      if (!matched) {
+        out_.uninstall_unmatched.push_back(u);
+      }
+    }
+  }
+
+  void examine(std::size_t request_index, entry_report& report) {
+    if (!report.has_spec) {
+      // The library found an entry where we find none.
+      out_.consistent = false;
+      return;
+    }
+    if (report.status == entry_status::obsolete) {
+      out_.consistent = out_.consistent && !report.obsolete_hits.empty();
+      return;
+    }
+    mark_replaced(request_index, report);
+    const int end = report.result_index;
+    bool failed = false;
+    for (const ox::depend& dep : report.spec.depends) {
+      relation_check check = check_depend(dep, end);
+      failed = !check.ok();
+      report.relations.push_back(std::move(check));
+      if (failed) {
+        break;
+      }
+    }
+    if (!failed) {
+      for (const ox::compatible& comp : report.spec.compatibles) {
+        relation_check check = check_compatible(comp, end);
+        failed = !check.ok();
+        report.relations.push_back(std::move(check));
+        if (failed) {
+          break;
+        }
+      }
+    }
+    const bool expect_failure = stops_walk(report.status);
+    if (failed != expect_failure) {
+      out_.consistent = false;
+    } else if (failed) {
+      const bool is_dependency = report.relations.back().kind == relation_check::kind_t::depends;
+      if (is_dependency != (report.status == entry_status::failed_dependency)) {
+        out_.consistent = false;
+      }
+    }
+  }
+
+ private:
+  bool marked(int index) const {
+    return static_cast<std::size_t>(index) < out_.installed_count &&
+           !out_.removals[static_cast<std::size_t>(index)].empty();
+  }
+
+  // Step b): the installed copies of the same software, and the installed
+  // software that the entry's uninstalls name through their patterns.
+  void mark_replaced(std::size_t request_index, const entry_report& report) {
+    for (std::size_t k = 0; k < out_.installed_count; ++k) {
+      const std::string& id = resolved_[k].id;
+      if (id == report.requested.id || id == report.spec.sref) {
+        out_.removals[k].push_back({removal::why_t::replaced, request_index, {}});
+        continue;
+      }
+      for (const ox::software& product : report.spec.uninstalls) {
+        if (specs_.find_orqid_in_spec(id, product.id)) {
+          out_.removals[k].push_back({removal::why_t::uninstalled, request_index, product.id});
+        }
+      }
+    }
+  }
+
+  bool find_target(const std::string& sref, relation_check& check) const {
+    try {
+      const ox::software_spec target = specs_.find_id(sref);
+      check.target_pattern = target.softwareids;
+      check.target_name = target.name;
+      return true;
+    } catch (const ox::pm_exception&) {
+      check.outcome = relation_check::outcome_t::unknown_sref;
+      return false;
+    }
+  }
+
+  // `end` bounds the working list: the installed entries and the install
+  // entries accepted before the one being examined.
+  relation_check check_depend(const ox::depend& dep, int end) const {
+    relation_check check;
+    check.kind = relation_check::kind_t::depends;
+    check.sref = dep.sref;
+    check.version_text = dep.version_text;
+    check.versions = dep.versions;
+    if (!find_target(dep.sref, check)) {
+      return check;
+    }
+    check.outcome = relation_check::outcome_t::missing;
+    for (int i = 0; i < end; ++i) {
+      const installing_software& candidate = resolved_[static_cast<std::size_t>(i)];
+      if (!specs_.find_software_id(check.target_pattern, candidate.id)) {
+        continue;
+      }
+      check.candidate = i;
+      if (marked(i)) {
+        check.outcome = relation_check::outcome_t::marked;
+      } else if (dep.versions.is_within(candidate.version)) {
+        check.outcome = relation_check::outcome_t::met;
+      } else {
+        check.outcome = relation_check::outcome_t::wrong_version;
+      }
+      break;
+    }
+    return check;
+  }
+
+  relation_check check_compatible(const ox::compatible& comp, int end) const {
+    relation_check check;
+    check.kind = relation_check::kind_t::compatible;
+    check.sref = comp.sref;
+    check.version_text = comp.versions.get();
+    check.versions = comp.versions;
+    if (!find_target(comp.sref, check)) {
+      return check;
+    }
+    check.outcome = relation_check::outcome_t::absent;
+    for (int i = 0; i < end; ++i) {
+      const installing_software& candidate = resolved_[static_cast<std::size_t>(i)];
+      if (!specs_.find_software_id(check.target_pattern, candidate.id)) {
+        continue;
+      }
+      if (marked(i)) {
+        check.passed_over.push_back(i);
+        continue;
+      }
+      check.candidate = i;
+      check.outcome = comp.versions.is_within(candidate.version)
+                          ? relation_check::outcome_t::in_range
+                          : relation_check::outcome_t::out_of_range;
+      break;
+    }
+    return check;
+  }
+
+  const ox::package_spec_manager& specs_;
+  const std::vector<installing_software>& resolved_;
+  analysis& out_;
+};
+
+}  // namespace
+
+const char* status_name(entry_status status) {
+  switch (status) {
+    case entry_status::passed:
+      return "ok";
+    case entry_status::obsolete:
+      return "obsolete";
+    case entry_status::failed_dependency:
+      return "dependency not met";
+    case entry_status::failed_compatibility:
+      return "incompatible";
+    case entry_status::no_spec_entry:
+      return "no specification entry";
+    case entry_status::not_examined:
+      return "not examined";
+  }
+  return "unknown";
+}
+
+bool stops_walk(entry_status status) {
+  return status == entry_status::obsolete || status == entry_status::failed_dependency ||
+         status == entry_status::failed_compatibility;
+}
+
+bool relation_check::ok() const {
+  if (kind == kind_t::depends) {
+    return outcome == outcome_t::met;
+  }
+  return outcome != outcome_t::out_of_range;
+}
+
+bool analysis::ok(bool incompatible, bool conflicted) const {
+  if (incompatible || conflicted) {
+    return false;
+  }
+  for (const entry_report& entry : install) {
+    if (entry.status != entry_status::passed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool same_version(const ox::version& a, const ox::version& b) {
+  return a.components == b.components;
+}
+
+analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::software>& uninstall,
+                 const std::vector<ox::software>& install,
+                 const std::vector<installing_software>& resolved) {
+  analysis out;
+  while (out.installed_count < resolved.size() && is_installed(resolved[out.installed_count])) {
+    ++out.installed_count;
+  }
+  out.removals.resize(out.installed_count);
+
+  // The install entries of the result are the examined requests, in order:
+  // entries left out before the one that stopped the walk had no
+  // specification entry, entries after it were not examined. Equal requests
+  // (same id and version) are looked up alike, so matching each result entry
+  // to the earliest equal request is exact.
+  std::size_t next = out.installed_count;
+  bool stopped = false;
+  out.install.resize(install.size());
+  for (std::size_t i = 0; i < install.size(); ++i) {
+    entry_report& report = out.install[i];
+    report.requested = install[i];
+    if (stopped) {
+      report.status = entry_status::not_examined;
+      continue;
+    }
+    if (next < resolved.size() && resolved[next].id == install[i].id &&
+        same_version(resolved[next].version, install[i].version)) {
+      report.result_index = static_cast<int>(next);
+      report.status = status_of(resolved[next]);
+      ++next;
+      if (stops_walk(report.status)) {
+        stopped = true;
+        out.stopped_at = static_cast<int>(i);
+      }
+    } else {
+      report.status = entry_status::no_spec_entry;
+    }
+  }
+  if (next != resolved.size()) {
+    out.consistent = false;
+  }
+
+  for (entry_report& report : out.install) {
+    try {
+      report.spec = specs.find(report.requested);
+      report.has_spec = true;
+    } catch (const ox::pm_exception&) {
+      report.has_spec = false;
+    }
+    if (!report.has_spec) {
+      try {
+        (void)specs.find_id(report.requested.id);
+        report.id_known = true;
+      } catch (const ox::pm_exception&) {
+        report.id_known = false;
+      }
+    } else {
+      for (std::size_t j = 0; j < report.spec.obsoletes.size(); ++j) {
+        if (report.spec.obsoletes[j].is_within(report.requested.version)) {
+          report.obsolete_hits.push_back(j);
+        }
+      }
+    }
+  }
+
+  replay walk(specs, resolved, out);
+  walk.mark_uninstall_requests(uninstall);
+  for (std::size_t i = 0; i < out.install.size(); ++i) {
+    entry_report& report = out.install[i];
+    if (report.result_index >= 0) {
+      walk.examine(i, report);
+    } else if (report.status == entry_status::no_spec_entry && report.has_spec) {
+      out.consistent = false;
+    }
+  }
+  for (std::size_t k = 0; k < out.installed_count; ++k) {
+    const bool marked = ox::has_state(resolved[k].state, ox::SOFTWARE_STATE_MARKED_UNINSTALL);
+    if (marked != !out.removals[k].empty()) {
+      out.consistent = false;
+    }
+  }
+  return out;
+}
+
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,364 @@
+#include "cli.hpp"
+
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis.hpp"
+#include "graph.hpp"
+#include "inputs.hpp"
+#include "lint.hpp"
+#include "report.hpp"
+#include "session.hpp"
+#include "show.hpp"
+#include "style.hpp"
+#include "tarvik/ox/pm_exception.hpp"
+#include "tarvik/ox_refhost/logger.hpp"
+#include "tarvik/ox_refhost/store.hpp"
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+constexpr char kExitStatusHelp[] =
+    "Exit status: 0 the request can be carried out as asked (nothing incompatible, no\n"
+    "obsolete entry, every requested entry resolved); 1 the resolution found a problem;\n"
+    "2 usage error or an input that cannot be read; 3 the library failed (pm_exception).";
+
+struct resolve_args {
+  std::vector<std::string> specs;
+  std::string platform;
+  std::string installed;
+  std::string dpkg_status;
+  std::string request_file;
+  std::vector<std::string> installs;
+  std::vector<std::string> uninstalls;
+  std::string format = "text";
+  std::string log;
+  std::string log_level = "progress";
+  CLI::Option* dpkg_option = nullptr;
+  CLI::Option* installed_option = nullptr;
+  CLI::Option* log_option = nullptr;
+};
+
+struct lint_args {
+  std::vector<std::string> specs;
+  std::string platform;
+  std::string format = "text";
+};
+
+struct show_args {
+  std::vector<std::string> specs;
+  std::string platform;
+  std::string id;
+  std::string version;
+  CLI::Option* version_option = nullptr;
+};
+
+void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format) {
+  command
+      .add_option("--spec", args.specs,
+                  "Package specification (XML) to import; repeat for several, imported in the "
+                  "order given")
+      ->required()
+      ->allow_extra_args(false)
+      ->type_name("FILE");
+  command
+      .add_option("--platform", args.platform,
+                  "Platform set before the imports: software elements whose \"platforms\" "
+                  "attribute does not contain it are skipped (default: none, every element is "
+                  "imported)")
+      ->type_name("NAME");
+  args.installed_option =
+      command
+          .add_option("--installed", args.installed,
+                      "Installed software from a JSON inventory: [{\"id\": \"...\", "
+                      "\"version\": \"...\"}...]")
+          ->type_name("FILE");
+  args.dpkg_option = command
+                         .add_option("--dpkg-status", args.dpkg_status,
+                                     std::string("Installed software from Debian's dpkg status "
+                                                 "database (default FILE: ") +
+                                         ox_refhost::kDefaultDpkgStatusPath + ")")
+                         ->expected(0, 1)
+                         ->type_name("[FILE]");
+  args.dpkg_option->excludes(args.installed_option);
+  command
+      .add_option("--request", args.request_file,
+                  "Request as JSON: {\"install\": [{\"id\": \"...\", \"version\": \"...\"}...], "
+                  "\"uninstall\": [...]}")
+      ->type_name("FILE");
+  command
+      .add_option("--install", args.installs,
+                  "Software to install, after those of --request, in command-line order "
+                  "(repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("ID=VERSION");
+  command
+      .add_option("--uninstall", args.uninstalls,
+                  "Software to uninstall, after those of --request (repeatable; only the id "
+                  "counts)")
+      ->allow_extra_args(false)
+      ->type_name("ID=VERSION");
+  if (with_format) {
+    command.add_option("--format", args.format, "Report format (default: text)")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->type_name("FORMAT");
+  }
+  args.log_option = command
+                        .add_option("--log", args.log,
+                                    "Write every library log line to FILE, or to standard "
+                                    "error with -, as \"<severity> <service> <source "
+                                    "tag>:<line> <function>: <message>\"")
+                        ->type_name("FILE|-");
+  command
+      .add_option("--log-level", args.log_level,
+                  "With --log: progress keeps every line (severities 5 and 2), failure only "
+                  "severity 2 (default: progress)")
+      ->check(CLI::IsMember({"progress", "failure"}))
+      ->type_name("LEVEL");
+}
+
+std::string empty_request_hint(const resolution& attempted, ox_error_e code) {
+  if (code == OX_ERROR_INVALID_ARGUMENT && attempted.install.empty() &&
+      attempted.uninstall.empty()) {
+    return ": the request names nothing to install or uninstall";
+  }
+  const std::string store = ox_refhost::last_store_error();
+  return store.empty() ? std::string() : ": " + store;
+}
+
+class runner {
+ public:
+  runner(std::ostream& out, std::ostream& err, const environment& env)
+      : out_(out), err_(err), look_(use_colour(env.stdout_is_terminal, env.no_color)) {}
+
+  int resolve(const resolve_args& args, bool graph) {
+    session host;
+    if (args.log_option->count() > 0) {
+      const int severity = args.log_level == "failure" ? 2 : 5;
+      if (args.log == "-") {
+        host.add_log_sink(std::make_shared<ox_refhost::stream_sink>(err_, severity));
+      } else {
+        std::string error;
+        std::unique_ptr<ox_refhost::file_sink> sink =
+            ox_refhost::file_sink::open(args.log, severity, &error);
+        if (sink == nullptr) {
+          err_ << "oxpm: cannot write the log: " << error << "\n";
+          return kExitUsage;
+        }
+        host.add_log_sink(std::shared_ptr<ox_refhost::log_sink>(std::move(sink)));
+      }
+    }
+
+    request asked;
+    try {
+      if (!args.request_file.empty()) {
+        std::string text;
+        try {
+          text = read_file(args.request_file);
+        } catch (const input_error& error) {
+          throw input_error(std::string("request ") + error.what());
+        }
+        asked = parse_request_json(text, "request " + args.request_file);
+      }
+      for (const std::string& text : args.installs) {
+        asked.install.push_back(parse_assignment(text, "--install"));
+      }
+      for (const std::string& text : args.uninstalls) {
+        asked.uninstall.push_back(parse_assignment(text, "--uninstall"));
+      }
+      host.load_specs(args.specs, args.platform);
+      installed_source source;
+      if (args.dpkg_option->count() > 0) {
+        source.kind = installed_source::kind_t::dpkg_status;
+        source.path =
+            args.dpkg_status.empty() ? ox_refhost::kDefaultDpkgStatusPath : args.dpkg_status;
+      } else if (args.installed_option->count() > 0) {
+        source.kind = installed_source::kind_t::inventory;
+        source.path = args.installed;
+      }
+      host.use_installed(source);
+    } catch (const input_error& error) {
+      err_ << "oxpm: " << error.what() << "\n";
+      return kExitUsage;
+    }
+
+    resolution result;
+    result.install = to_software(asked.install);
+    result.uninstall = to_software(asked.uninstall);
+    try {
+      result = host.resolve(result.uninstall, result.install);
+    } catch (const ox::pm_exception& error) {
+      err_ << "oxpm: the resolution failed: pm_exception with code " << describe_code(error.code())
+           << empty_request_hint(result, error.code()) << "\n";
+      return kExitLibrary;
+    }
+    const analysis facts = analyze(host.specs(), result.uninstall, result.install, result.resolved);
+    if (graph) {
+      out_ << render_dot(result, facts, host.specs(), args.platform);
+    } else if (args.format == "json") {
+      out_ << render_json(result, facts);
+    } else {
+      text_options options;
+      options.platform = args.platform;
+      options.look = look_;
+      out_ << render_text(result, facts, host.specs(), options);
+    }
+    out_.flush();
+    return facts.ok(result.incompatible, result.conflicted) ? kExitOk : kExitProblem;
+  }
+
+  int lint(const lint_args& args) {
+    std::vector<lint_document> documents;
+    try {
+      for (const std::string& file : args.specs) {
+        documents.push_back({file, read_file(file)});
+      }
+    } catch (const input_error& error) {
+      err_ << "oxpm: specification " << error.what() << "\n";
+      return kExitUsage;
+    }
+    const lint_result result = lint_documents(documents, args.platform);
+    if (args.format == "json") {
+      out_ << lint_json(result).dump(2, ' ', false,
+                                     nlohmann::ordered_json::error_handler_t::replace)
+           << "\n";
+    } else {
+      out_ << render_lint_text(result, look_);
+    }
+    out_.flush();
+    return result.errors > 0 ? kExitProblem : kExitOk;
+  }
+
+  int show(const show_args& args) {
+    session host;
+    try {
+      host.load_specs(args.specs, args.platform);
+    } catch (const input_error& error) {
+      err_ << "oxpm: " << error.what() << "\n";
+      return kExitUsage;
+    }
+    std::optional<std::string> version;
+    if (args.version_option->count() > 0) {
+      version = args.version;
+    }
+    const show_result shown = show_entry(host.specs(), args.id, version, look_);
+    out_ << shown.text;
+    out_.flush();
+    return shown.found ? kExitOk : kExitProblem;
+  }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  style look_;
+};
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+        const environment& env) {
+  CLI::App app(
+      "oxpm: runs the package-resolution library as a host would, and checks "
+      "package specifications.",
+      "oxpm");
+  app.require_subcommand(1);
+  app.footer("Run 'oxpm COMMAND --help' for the options of a command.");
+
+  resolve_args resolve_options;
+  CLI::App* resolve = app.add_subcommand(
+      "resolve",
+      "Resolve one request against the specification and the installed software, and report "
+      "what stays, what is removed, what is installed and what stops the request");
+  add_resolve_options(*resolve, resolve_options, true);
+  resolve->footer(kExitStatusHelp);
+
+  resolve_args graph_options;
+  CLI::App* graph = app.add_subcommand(
+      "graph",
+      "Resolve like 'resolve' and write the request's relations as a Graphviz DOT graph "
+      "(failed edges in red) on standard output");
+  add_resolve_options(*graph, graph_options, false);
+  graph->footer(std::string(kExitStatusHelp) + "\nThe exit status is that of the same 'resolve'.");
+
+  lint_args lint_options;
+  CLI::App* lint = app.add_subcommand(
+      "lint",
+      "Report everything that the import of the specifications passes over in silence, with "
+      "the line of each element");
+  lint->add_option("SPEC", lint_options.specs,
+                   "Package specifications, checked as one import in the order given")
+      ->required()
+      ->type_name("FILE");
+  lint->add_option("--platform", lint_options.platform,
+                   "Platform of the import: only its software elements answer to relations "
+                   "(default: none, every element)")
+      ->type_name("NAME");
+  lint->add_option("--format", lint_options.format, "Report format (default: text)")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->type_name("FORMAT");
+  lint->footer(
+      "Exit status: 0 no error (warnings allowed); 1 errors found; 2 usage error or a file "
+      "that cannot be read.");
+
+  show_args show_options;
+  CLI::App* show = app.add_subcommand(
+      "show",
+      "Show the specification entry that the look-ups return for an id (and a version), with "
+      "its relations");
+  show->add_option("--spec", show_options.specs,
+                   "Package specification (XML) to import; repeat for several, imported in the "
+                   "order given")
+      ->required()
+      ->allow_extra_args(false)
+      ->type_name("FILE");
+  show->add_option("--platform", show_options.platform,
+                   "Platform set before the imports (default: none, every element is imported)")
+      ->type_name("NAME");
+  show->add_option("ID", show_options.id, "Software id, matched against sref or softwareids")
+      ->required();
+  show_options.version_option =
+      show->add_option("VERSION", show_options.version,
+                       "Version: the entry whose versions hold it (default: the first entry "
+                       "for the id, whatever its versions)");
+  show->footer("Exit status: 0 found; 1 not found; 2 usage error or a file that cannot be read.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) {
+      app.exit(error, out, err);
+      return kExitOk;
+    }
+    err << "oxpm: " << error.what() << "\nRun 'oxpm --help' for more information.\n";
+    return kExitUsage;
+  }
+
+  runner commands(out, err, env);
+  try {
+    if (resolve->parsed()) {
+      return commands.resolve(resolve_options, false);
+    }
+    if (graph->parsed()) {
+      return commands.resolve(graph_options, true);
+    }
+    if (lint->parsed()) {
+      return commands.lint(lint_options);
+    }
+    return commands.show(show_options);
+  } catch (const ox::pm_exception& error) {
+    err << "oxpm: the library failed: pm_exception with code " << describe_code(error.code())
+        << "\n";
+    return kExitLibrary;
+  } catch (const std::exception& error) {
+    err << "oxpm: unexpected failure: " << error.what() << "\n";
+    return kExitLibrary;
+  }
+}
+
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,307 @@
+#include "graph.hpp"
+
+#include <map>
+#include <sstream>
+
+#include "style.hpp"
+#include "tarvik/ox/pm_exception.hpp"
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is none.
+std::size_t utf8_length(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = byte(i);
+  if (c < 0x80) {
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    low = c == 0xE0 ? 0xA0 : 0x80;
+    high = c == 0xED ? 0x9F : 0xBF;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    low = c == 0xF0 ? 0x90 : 0x80;
+    high = c == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (text.size() - i < length || byte(i + 1) < low || byte(i + 1) > high) {
+    return 0;
+  }
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  return length;
+}
+
+std::string node_label(const std::string& id, const ox::version& v) {
+  return dot_escape(id) + "\\n" + v.getversion();
+}
+
+class dot_writer {
+ public:
+  dot_writer(const resolution& result, const analysis& facts, const ox::package_spec_manager& specs)
+      : result_(result), facts_(facts), specs_(specs) {}
+
+  std::string render(const std::string& platform) {
+    out_ << "digraph \"oxpm\" {\n";
+    out_ << "  graph [rankdir=LR, fontname=\"Helvetica\", labelloc=t, label=\"oxpm resolve"
+         << (platform.empty() ? std::string() : ", platform " + dot_escape(platform)) << "\"];\n";
+    out_ << "  node [fontname=\"Helvetica\", shape=box, style=\"rounded,filled\", "
+            "fillcolor=white];\n";
+    out_ << "  edge [fontname=\"Helvetica\", fontsize=10];\n";
+    installed_nodes();
+    request_nodes();
+    relation_edges();
+    removal_edges();
+    for (const std::string& line : extra_nodes_) {
+      out_ << line;
+    }
+    out_ << "}\n";
+    return out_.str();
+  }
+
+ private:
+  std::string result_node(int index) const {
+    if (static_cast<std::size_t>(index) < facts_.installed_count) {
+      return "i" + std::to_string(index);
+    }
+    for (std::size_t i = 0; i < facts_.install.size(); ++i) {
+      if (facts_.install[i].result_index == index) {
+        return "r" + std::to_string(i);
+      }
+    }
+    return "i" + std::to_string(index);
+  }
+
+  // A node for a relation whose software is absent, one per sref and kind.
+  std::string absent_node(const std::string& sref, bool known) {
+    const std::string key = (known ? "k:" : "u:") + sref;
+    auto found = absent_.find(key);
+    if (found != absent_.end()) {
+      return found->second;
+    }
+    const std::string name = "m" + std::to_string(absent_.size());
+    absent_[key] = name;
+    extra_nodes_.push_back("  \"" + name + "\" [label=\"" + dot_escape(sref) + "\\n" +
+                           (known ? "not present" : "no specification entry") +
+                           "\", style=\"rounded,dashed\", color=gray40, fontcolor=gray40];\n");
+    return name;
+  }
+
+  void installed_nodes() {
+    out_ << "  subgraph cluster_installed {\n    label=\"installed\";\n    color=gray70;\n";
+    for (std::size_t k = 0; k < facts_.installed_count; ++k) {
+      const ox::installing_software& entry = result_.resolved[k];
+      const bool removed = ox::has_state(entry.state, ox::SOFTWARE_STATE_MARKED_UNINSTALL);
+      out_ << "    \"i" << k << "\" [label=\"" << node_label(entry.id, entry.version)
+           << (removed ? "\\nto be removed\", style=\"rounded,filled,dashed\", "
+                         "fillcolor=\"#eeeeee\", fontcolor=gray40"
+                       : "\", fillcolor=\"#e3ecfa\"")
+           << "];\n";
+    }
+    if (!result_.uninstall.empty()) {
+      for (std::size_t u = 0; u < result_.uninstall.size(); ++u) {
+        out_ << "    \"u" << u << "\" [label=\"uninstall\\n"
+             << dot_escape(result_.uninstall[u].id) << "\", shape=note, fillcolor=\"#fff4d6\"];\n";
+      }
+    }
+    out_ << "  }\n";
+  }
+
+  void request_nodes() {
+    out_ << "  subgraph cluster_request {\n    label=\"install request, in order\";\n"
+            "    color=gray70;\n";
+    for (std::size_t i = 0; i < facts_.install.size(); ++i) {
+      const entry_report& entry = facts_.install[i];
+      std::string look;
+      switch (entry.status) {
+        case entry_status::passed:
+          look = "fillcolor=\"#d8f0d8\"";
+          break;
+        case entry_status::obsolete:
+        case entry_status::failed_dependency:
+        case entry_status::failed_compatibility:
+          look = "fillcolor=\"#f8d0d0\", color=red, penwidth=2";
+          break;
+        case entry_status::no_spec_entry:
+          look = "style=\"rounded,dashed\", color=orange";
+          break;
+        case entry_status::not_examined:
+          look = "style=\"rounded,dashed\", color=gray60, fontcolor=gray50";
+          break;
+      }
+      out_ << "    \"r" << i << "\" [label=\"" << (i + 1) << ". "
+           << node_label(entry.requested.id, entry.requested.version) << "\\n"
+           << status_name(entry.status) << "\", " << look << "];\n";
+    }
+    // Keep the request in its order from top to bottom.
+    for (std::size_t i = 1; i < facts_.install.size(); ++i) {
+      out_ << "    \"r" << (i - 1) << "\" -> \"r" << i
+           << "\" [style=dotted, color=gray70, arrowhead=none, label=\"then\", "
+              "fontcolor=gray60];\n";
+    }
+    out_ << "  }\n";
+  }
+
+  static std::string edge_label(const relation_check& check) {
+    if (check.kind == relation_check::kind_t::depends) {
+      return "depends " + dot_escape(check.version_text);
+    }
+    return "compatible " + dot_escape(human_ranges(check.versions));
+  }
+
+  static const char* failure_note(const relation_check& check) {
+    switch (check.outcome) {
+      case relation_check::outcome_t::missing:
+        return "not present";
+      case relation_check::outcome_t::marked:
+        return "marked for removal";
+      case relation_check::outcome_t::wrong_version:
+      case relation_check::outcome_t::out_of_range:
+        return "version outside the range";
+      case relation_check::outcome_t::unknown_sref:
+        return "no specification entry";
+      default:
+        return "";
+    }
+  }
+
+  void judged_edge(std::size_t from, const relation_check& check) {
+    std::string target;
+    if (check.candidate >= 0) {
+      target = result_node(check.candidate);
+    } else {
+      target = absent_node(check.sref, check.outcome != relation_check::outcome_t::unknown_sref);
+    }
+    std::string attributes = "label=\"" + edge_label(check);
+    if (!check.ok()) {
+      attributes += std::string("\\nFAILED: ") + failure_note(check) +
+                    "\", color=red, fontcolor=red, penwidth=2.5";
+    } else {
+      attributes += "\"";
+      if (check.candidate < 0) {
+        attributes += ", color=gray50, fontcolor=gray40";
+      }
+    }
+    if (check.kind == relation_check::kind_t::compatible) {
+      attributes += ", style=dashed";
+    }
+    out_ << "  \"r" << from << "\" -> \"" << target << "\" [" << attributes << "];\n";
+  }
+
+  // Relations of entries the walk did not judge: drawn in grey, pointing at
+  // the first node that answers to the relation.
+  void unjudged_edges(std::size_t from, const entry_report& entry) {
+    const auto draw = [&](const std::string& sref, const std::string& text, bool dashed) {
+      std::string target;
+      bool known = true;
+      try {
+        const ox::software_spec other = specs_.find_id(sref);
+        for (std::size_t k = 0; k < result_.resolved.size() && target.empty(); ++k) {
+          if (specs_.find_software_id(other.softwareids, result_.resolved[k].id)) {
+            target = result_node(static_cast<int>(k));
+          }
+        }
+      } catch (const ox::pm_exception&) {
+        known = false;
+      }
+      if (target.empty()) {
+        target = absent_node(sref, known);
+      }
+      out_ << "  \"r" << from << "\" -> \"" << target << "\" [label=\"" << text
+           << " (not examined)\", color=gray60, fontcolor=gray50, style="
+           << (dashed ? "dashed" : "solid") << "];\n";
+    };
+    for (const ox::depend& dep : entry.spec.depends) {
+      draw(dep.sref, "depends " + dot_escape(dep.version_text), false);
+    }
+    for (const ox::compatible& comp : entry.spec.compatibles) {
+      draw(comp.sref, "compatible " + dot_escape(human_ranges(comp.versions)), true);
+    }
+  }
+
+  void relation_edges() {
+    for (std::size_t i = 0; i < facts_.install.size(); ++i) {
+      const entry_report& entry = facts_.install[i];
+      if (entry.result_index >= 0) {
+        for (const relation_check& check : entry.relations) {
+          judged_edge(i, check);
+        }
+      } else if (entry.status == entry_status::not_examined && entry.has_spec) {
+        unjudged_edges(i, entry);
+      }
+    }
+  }
+
+  void removal_edges() {
+    for (std::size_t k = 0; k < facts_.removals.size(); ++k) {
+      for (const removal& r : facts_.removals[k]) {
+        switch (r.why) {
+          case removal::why_t::uninstall_request:
+            out_ << "  \"u" << r.by << "\" -> \"i" << k
+                 << "\" [label=\"uninstalls\", style=dotted, color=\"#b58900\"];\n";
+            break;
+          case removal::why_t::replaced:
+            out_ << "  \"r" << r.by << "\" -> \"i" << k
+                 << "\" [label=\"replaces\", style=dotted, color=gray40];\n";
+            break;
+          case removal::why_t::uninstalled:
+            out_ << "  \"r" << r.by << "\" -> \"i" << k << "\" [label=\"uninstalls "
+                 << dot_escape(r.product) << "\", style=dotted, color=gray40];\n";
+            break;
+        }
+      }
+    }
+  }
+
+  const resolution& result_;
+  const analysis& facts_;
+  const ox::package_spec_manager& specs_;
+  std::ostringstream out_;
+  std::map<std::string, std::string> absent_;
+  std::vector<std::string> extra_nodes_;
+};
+
+}  // namespace
+
+std::string dot_escape(const std::string& text) {
+  std::string valid;
+  valid.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8_length(text, i);
+    if (length == 0) {
+      valid += '?';
+      ++i;
+    } else {
+      valid.append(text, i, length);
+      i += length;
+    }
+  }
+  std::string out;
+  for (char c : printable(valid)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::string render_dot(const resolution& result, const analysis& facts,
+                       const ox::package_spec_manager& specs, const std::string& platform) {
+  return dot_writer(result, facts, specs).render(platform);
+}
+
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,202 @@
+#include "inputs.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+using json = nlohmann::json;
+
+class fd_guard {
+ public:
+  explicit fd_guard(int fd) : fd_(fd) {}
+  fd_guard(const fd_guard&) = delete;
+  fd_guard& operator=(const fd_guard&) = delete;
+  ~fd_guard() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+struct too_deep {};
+
+std::string describe(const json& value) {
+  switch (value.type()) {
+    case json::value_t::null:
+      return "null";
+    case json::value_t::object:
+      return "an object";
+    case json::value_t::array:
+      return "an array";
+    case json::value_t::string:
+      return "a string";
+    case json::value_t::boolean:
+      return "a boolean";
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned:
+    case json::value_t::number_float:
+      return "a number";
+    default:
+      return "an unsupported value";
+  }
+}
+
+std::string checked_text(const json& value, const std::string& where, const char* key) {
+  if (!value.is_string()) {
+    throw input_error(where + ": \"" + key + "\" must be a string, not " + describe(value));
+  }
+  std::string text = value.get<std::string>();
+  if (text.find('\0') != std::string::npos) {
+    // The library hands texts to the host as C strings: a NUL would cut them.
+    throw input_error(where + ": \"" + key + "\" contains a NUL character");
+  }
+  return text;
+}
+
+std::vector<request_entry> read_list(const json& list, const std::string& where) {
+  if (!list.is_array()) {
+    throw input_error(where + " must be an array, not " + describe(list));
+  }
+  std::vector<request_entry> entries;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const json& item = list[i];
+    const std::string here = where + "[" + std::to_string(i) + "]";
+    if (!item.is_object()) {
+      throw input_error(here + " must be an object, not " + describe(item));
+    }
+    request_entry entry;
+    bool has_id = false;
+    bool has_version = false;
+    for (const auto& field : item.items()) {
+      if (field.key() == "id") {
+        entry.id = checked_text(field.value(), here, "id");
+        has_id = true;
+      } else if (field.key() == "version") {
+        entry.version_text = checked_text(field.value(), here, "version");
+        has_version = true;
+      } else if (field.key() == "name") {
+        entry.name = checked_text(field.value(), here, "name");
+      } else {
+        throw input_error(here + ": unknown key \"" + field.key() +
+                          "\" (expected \"id\", \"version\" and optionally \"name\")");
+      }
+    }
+    if (!has_id || entry.id.empty()) {
+      throw input_error(here + ": \"id\" is missing or empty");
+    }
+    if (!has_version) {
+      throw input_error(here + ": \"version\" is missing");
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::string read_file(const std::string& path, std::size_t max_size) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw input_error(path + ": " + std::strerror(errno));
+  }
+  fd_guard guard(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    throw input_error(path + ": is a directory");
+  }
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof(buffer));
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw input_error(path + ": " + std::strerror(errno));
+    }
+    if (got == 0) {
+      break;
+    }
+    if (content.size() + static_cast<std::size_t>(got) > max_size) {
+      throw input_error(path + ": larger than " + std::to_string(max_size) + " bytes");
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+request parse_request_json(const std::string& text, const std::string& source) {
+  json document;
+  try {
+    json::parser_callback_t limit_depth = [](int depth, json::parse_event_t event, json&) {
+      if ((event == json::parse_event_t::object_start ||
+           event == json::parse_event_t::array_start) &&
+          depth >= kMaxRequestDepth) {
+        throw too_deep{};
+      }
+      return true;
+    };
+    document = json::parse(text, limit_depth);
+  } catch (const too_deep&) {
+    throw input_error(source + ": not a request: nested more than " +
+                      std::to_string(kMaxRequestDepth) + " levels deep");
+  } catch (const json::parse_error& error) {
+    throw input_error(source + ": malformed JSON: " + error.what());
+  }
+  if (!document.is_object()) {
+    throw input_error(source +
+                      ": a request must be a JSON object with \"install\" and/or "
+                      "\"uninstall\" lists, not " +
+                      describe(document));
+  }
+  request result;
+  for (const auto& field : document.items()) {
+    if (field.key() == "install") {
+      result.install = read_list(field.value(), source + ": install");
+    } else if (field.key() == "uninstall") {
+      result.uninstall = read_list(field.value(), source + ": uninstall");
+    } else {
+      throw input_error(source + ": unknown key \"" + field.key() +
+                        "\" (expected \"install\" and \"uninstall\")");
+    }
+  }
+  return result;
+}
+
+request_entry parse_assignment(const std::string& text, const std::string& option) {
+  const std::size_t equals = text.rfind('=');
+  if (equals == std::string::npos || equals == 0) {
+    throw input_error(option + " \"" + text + "\": expected ID=VERSION");
+  }
+  request_entry entry;
+  entry.id = text.substr(0, equals);
+  entry.version_text = text.substr(equals + 1);
+  return entry;
+}
+
+std::vector<ox::software> to_software(const std::vector<request_entry>& entries) {
+  std::vector<ox::software> list;
+  list.reserve(entries.size());
+  for (const request_entry& entry : entries) {
+    ox::software sw(entry.id, ox::version(entry.version_text));
+    sw.set_name(entry.name);
+    list.push_back(sw);
+  }
+  return list;
+}
+
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,648 @@
+#include "lint.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <map>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "session.hpp"
+#include "tarvik/ox/host/ox_regex.h"
+#include "tarvik/ox/pm_exception.hpp"
+#include "tarvik/ox/spec.hpp"
+#include "tarvik/ox/version.hpp"
+#include "tarvik/ox/xml.hpp"
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+using severity_t = lint_finding::severity_t;
+
+// The five containers of relations and what each child needs.
+struct container_rule {
+  const char* name;
+  std::vector<const char*> attributes;
+  const char* lost;  // what skipping a child loses
+};
+
+const std::vector<container_rule>& container_rules() {
+  static const std::vector<container_rule> kRules = {
+      {"provides", {"id", "name"}, "the provided software is lost"},
+      {"uninstalls", {"sref", "name"}, "the software is never uninstalled"},
+      {"obsoletes", {"version"}, "no version is made obsolete by it"},
+      {"depends", {"sref", "version"}, "the dependency is never checked"},
+      {"compatibles", {"sref", "version"}, "the compatibility is never checked"},
+  };
+  return kRules;
+}
+
+constexpr std::array<const char*, 5> kSoftwareAttributes = {"sref", "name", "platforms", "version",
+                                                            "softwareids"};
+constexpr std::array<const char*, 6> kRegistryAttributes = {"name", "hkey",  "path",
+                                                            "key",  "match", "action"};
+
+std::string in_quotes(const std::string& text) {
+  return "\"" + printable(text) + "\"";
+}
+
+std::vector<pugi::xml_node> element_children(const pugi::xml_node& node) {
+  std::vector<pugi::xml_node> out;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element) {
+      out.push_back(child);
+    }
+  }
+  return out;
+}
+
+// A relation whose sref must be answered by some entry.
+struct pending_relation {
+  std::size_t document = 0;
+  std::size_t line = 0;
+  std::string container;
+  std::string sref;
+};
+
+// A software element that the import keeps.
+struct kept_entry {
+  std::size_t document = 0;
+  std::size_t line = 0;
+  std::string platforms;
+  ox::software_spec spec;
+};
+
+using version_key = std::array<std::uint32_t, 4>;
+
+// The version after `v`; false when `v` is the greatest.
+bool next_version(version_key& v) {
+  for (std::size_t i = v.size(); i-- > 0;) {
+    if (v[i] != ox::version::kMaxComponent) {
+      ++v[i];
+      for (std::size_t k = i + 1; k < v.size(); ++k) {
+        v[k] = 0;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+// True when every version of `range` lies in one of `cover`.
+bool covered(const ox::version_range& range, std::vector<ox::version_range> cover) {
+  std::sort(cover.begin(), cover.end(), [](const ox::version_range& a, const ox::version_range& b) {
+    return a.min.components < b.min.components;
+  });
+  version_key low = range.min.components;
+  const version_key high = range.max.components;
+  for (const ox::version_range& piece : cover) {
+    if (piece.min.components > low) {
+      return false;
+    }
+    if (piece.max.components < low) {
+      continue;
+    }
+    if (piece.max.components >= high) {
+      return true;
+    }
+    low = piece.max.components;
+    if (!next_version(low)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The softwareids patterns, each compiled once by the host's regular
+// expressions and tested as the look-ups test them: a pattern that does not
+// compile matches nothing.
+class pattern_cache {
+ public:
+  pattern_cache() = default;
+  pattern_cache(const pattern_cache&) = delete;
+  pattern_cache& operator=(const pattern_cache&) = delete;
+  ~pattern_cache() {
+    for (auto& compiled : compiled_) {
+      ox_regex_release(compiled.second);
+    }
+  }
+
+  // The compiled pattern, null when it does not compile; owned by the cache.
+  ox_regex_s* get(const std::string& pattern) {
+    auto found = compiled_.find(pattern);
+    if (found == compiled_.end()) {
+      ox_regex_s* regex = nullptr;
+      if (ox_regex_create(pattern.c_str(), &regex) != OX_OK) {
+        ox_regex_release(regex);
+        regex = nullptr;
+      }
+      found = compiled_.emplace(pattern, regex).first;
+    }
+    return found->second;
+  }
+
+ private:
+  std::map<std::string, ox_regex_s*> compiled_;
+};
+
+class linter {
+ public:
+  linter(const std::vector<lint_document>& documents, const std::string& platform)
+      : documents_(documents), platform_(platform) {}
+
+  lint_result run() {
+    for (std::size_t d = 0; d < documents_.size(); ++d) {
+      lint_document_at(d);
+    }
+    check_srefs();
+    check_shadowing();
+    if (!platform_.empty() && kept_.empty() && loaded_any_) {
+      add(0, 1, severity_t::warning, "no-entry",
+          "no software element is for platform " + in_quotes(platform_) + ": nothing is imported");
+    }
+    std::stable_sort(result_.findings.begin(), result_.findings.end(),
+                     [this](const lint_finding& a, const lint_finding& b) {
+                       const std::size_t da = document_index(a.file);
+                       const std::size_t db = document_index(b.file);
+                       return da != db ? da < db : a.line < b.line;
+                     });
+    result_.entries = kept_.size();
+    return result_;
+  }
+
+ private:
+  std::size_t document_index(const std::string& name) const {
+    for (std::size_t d = 0; d < documents_.size(); ++d) {
+      if (documents_[d].name == name) {
+        return d;
+      }
+    }
+    return documents_.size();
+  }
+
+  void add(std::size_t document, std::size_t line, severity_t severity, const char* check,
+           const std::string& message) {
+    lint_finding finding;
+    finding.file = documents_[document].name;
+    finding.line = line;
+    finding.severity = severity;
+    finding.check = check;
+    finding.message = message;
+    result_.findings.push_back(finding);
+    if (severity == severity_t::error) {
+      ++result_.errors;
+    } else {
+      ++result_.warnings;
+    }
+  }
+
+  std::size_t line_of(const pugi::xml_node& node) const {
+    const std::ptrdiff_t offset = node.offset_debug();
+    if (offset < 0) {
+      return 0;
+    }
+    const auto at = std::upper_bound(line_starts_.begin(), line_starts_.end(),
+                                     static_cast<std::size_t>(offset));
+    return static_cast<std::size_t>(at - line_starts_.begin());
+  }
+
+  void lint_document_at(std::size_t d) {
+    const std::string& content = documents_[d].content;
+    line_starts_.assign(1, 0);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+      if (content[i] == '\n') {
+        line_starts_.push_back(i + 1);
+      }
+    }
+    // The host's XML library decides whether the import can load it at all.
+    try {
+      ox::oxxml host_document;
+      host_document.parse(content.data(), content.size());
+    } catch (const ox::pm_exception& error) {
+      std::string detail = xml_diagnosis(content);
+      add(d, 1, severity_t::error, "unloadable",
+          "the document cannot be loaded" + (detail.empty() ? std::string() : ": " + detail) +
+              " (host error " + describe_code(error.code()) + "); nothing of it is imported");
+      return;
+    }
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_buffer(
+        content.data(), content.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!parsed) {
+      add(d, 1, severity_t::error, "unloadable",
+          "the document cannot be read: " + xml_diagnosis(content));
+      return;
+    }
+    loaded_any_ = true;
+    const pugi::xml_node specs = document.child("specs");
+    if (!specs) {
+      const pugi::xml_node root = document.document_element();
+      add(d, root ? line_of(root) : 1, severity_t::error, "no-softwares",
+          std::string("the document element is ") +
+              (root ? in_quotes(root.name()) : std::string("missing")) +
+              ", not \"specs\": nothing is imported");
+      return;
+    }
+    const pugi::xml_node softwares = specs.child("softwares");
+    if (!softwares) {
+      add(d, line_of(specs), severity_t::error, "no-softwares",
+          "\"specs\" has no \"softwares\" element: nothing is imported");
+      return;
+    }
+    bool first = true;
+    for (const pugi::xml_node& list : element_children(specs)) {
+      if (std::strcmp(list.name(), "softwares") == 0) {
+        if (!first) {
+          add(d, line_of(list), severity_t::error, "duplicate-container",
+              "a second \"softwares\" element is never read: its software is lost");
+        }
+        first = false;
+      }
+    }
+    for (const pugi::xml_node& child : element_children(softwares)) {
+      if (std::strcmp(child.name(), "software") != 0) {
+        add(d, line_of(child), severity_t::warning, "skipped-element",
+            "element " + in_quotes(child.name()) +
+                " in \"softwares\" is not a \"software\" element: the import skips it");
+        continue;
+      }
+      lint_software(d, child);
+    }
+  }
+
+  void lint_software(std::size_t d, const pugi::xml_node& node) {
+    const std::size_t line = line_of(node);
+    std::vector<std::string> missing;
+    for (const char* name : kSoftwareAttributes) {
+      if (!node.attribute(name)) {
+        missing.emplace_back(name);
+      }
+    }
+    const std::string sref = node.attribute("sref").value();
+    const std::string who = node.attribute("sref") ? "software " + in_quotes(sref) : "software";
+    if (!missing.empty()) {
+      std::string names;
+      for (const std::string& name : missing) {
+        names += (names.empty() ? "\"" : ", \"") + name + "\"";
+      }
+      add(d, line, severity_t::error, "missing-attribute",
+          who + " lacks " + names + ": the import skips the element and all its relations");
+    }
+    const bool complete = missing.empty();
+    const bool kept =
+        complete &&
+        std::string(node.attribute("platforms").value()).find(platform_) != std::string::npos;
+
+    if (node.attribute("version")) {
+      check_version_text(d, line, who, node.attribute("version").value(),
+                         "the entry is never found for a version");
+    }
+    if (node.attribute("softwareids")) {
+      check_pattern(d, line, who, node.attribute("softwareids").value());
+    }
+
+    kept_entry entry;
+    entry.document = d;
+    entry.line = line;
+    if (complete) {
+      entry.spec.sref = sref;
+      entry.spec.name = node.attribute("name").value();
+      entry.spec.softwareids = node.attribute("softwareids").value();
+      entry.spec.versions.set(node.attribute("version").value());
+      entry.platforms = node.attribute("platforms").value();
+    }
+
+    for (const container_rule& rule : container_rules()) {
+      lint_container(d, node, who, rule, kept);
+    }
+    lint_conflicts(d, node, who);
+    if (kept) {
+      kept_.push_back(std::move(entry));
+    }
+  }
+
+  // The first container of that name is read; later ones are lost.
+  pugi::xml_node first_container(std::size_t d, const pugi::xml_node& node, const char* name,
+                                 const std::string& who) {
+    pugi::xml_node first;
+    for (const pugi::xml_node& child : element_children(node)) {
+      if (std::strcmp(child.name(), name) != 0) {
+        continue;
+      }
+      if (!first) {
+        first = child;
+      } else {
+        add(d, line_of(child), severity_t::error, "duplicate-container",
+            "a second " + in_quotes(name) + " element of " + who +
+                " is never read: its children are lost");
+      }
+    }
+    return first;
+  }
+
+  void lint_container(std::size_t d, const pugi::xml_node& node, const std::string& who,
+                      const container_rule& rule, bool kept) {
+    const pugi::xml_node container = first_container(d, node, rule.name, who);
+    if (!container) {
+      return;
+    }
+    for (const pugi::xml_node& child : element_children(container)) {
+      const std::size_t line = line_of(child);
+      std::string names;
+      for (const char* name : rule.attributes) {
+        if (!child.attribute(name)) {
+          names += (names.empty() ? "\"" : ", \"") + std::string(name) + "\"";
+        }
+      }
+      if (!names.empty()) {
+        add(d, line, severity_t::error, "missing-attribute",
+            in_quotes(child.name()) + " in " + in_quotes(rule.name) + " of " + who + " lacks " +
+                names + ": the import skips it and " + rule.lost);
+        continue;
+      }
+      const std::string container_name = rule.name;
+      if (child.attribute("version")) {
+        const char* consequence = container_name == "depends" ? "the dependency is never met"
+                                  : container_name == "compatibles"
+                                      ? "the relation fails whenever the software is present"
+                                      : "it makes no version obsolete";
+        check_version_text(d, line,
+                           in_quotes(child.name()) + " in " + in_quotes(rule.name) + " of " + who,
+                           child.attribute("version").value(), consequence);
+      }
+      if (kept && (container_name == "depends" || container_name == "compatibles" ||
+                   container_name == "uninstalls")) {
+        pending_.push_back({d, line, container_name, child.attribute("sref").value()});
+      }
+    }
+  }
+
+  void lint_conflicts(std::size_t d, const pugi::xml_node& node, const std::string& who) {
+    const pugi::xml_node container = first_container(d, node, "conflicts", who);
+    if (!container) {
+      return;
+    }
+    for (const pugi::xml_node& child : element_children(container)) {
+      const std::size_t line = line_of(child);
+      if (std::strcmp(child.name(), "registry") != 0) {
+        add(d, line, severity_t::warning, "skipped-element",
+            "element " + in_quotes(child.name()) + " in \"conflicts\" of " + who +
+                " is not a \"registry\" element: the import skips it");
+        continue;
+      }
+      std::string names;
+      for (const char* name : kRegistryAttributes) {
+        if (!child.attribute(name)) {
+          names += (names.empty() ? "\"" : ", \"") + std::string(name) + "\"";
+        }
+      }
+      if (!names.empty()) {
+        add(d, line, severity_t::error, "missing-attribute",
+            "\"registry\" in \"conflicts\" of " + who + " lacks " + names +
+                ": the import skips the conflict");
+        continue;
+      }
+      const std::string action = child.attribute("action").value();
+      if (action != "Ignore" &&
+          ox::conflict_action_type(action.c_str()) == ox::CONFLICT_ACTION_IGNORE) {
+        add(d, line, severity_t::warning, "ignored-action",
+            "action " + in_quotes(action) + " of conflict " +
+                in_quotes(child.attribute("name").value()) +
+                " is read as \"Ignore\" (the actions are \"ErrorFail\", \"Uninstall\" and "
+                "\"Ignore\", spelt exactly)");
+      }
+    }
+  }
+
+  void check_pattern(std::size_t d, std::size_t line, const std::string& who,
+                     const std::string& pattern) {
+    ox_regex_s* regex = nullptr;
+    const int code = ox_regex_create(pattern.c_str(), &regex);
+    ox_regex_release(regex);
+    if (code != OX_OK || pattern.find('\0') != std::string::npos) {
+      add(d, line, severity_t::error, "bad-pattern",
+          "softwareids pattern " + in_quotes(pattern) + " of " + who +
+              " does not compile (host error " + describe_code(static_cast<ox_error_e>(code)) +
+              "): it never matches, the entry answers to its sref only");
+    }
+  }
+
+  // A version text as the import reads it: ranges separated by "|", each
+  // kept only when valid.
+  void check_version_text(std::size_t d, std::size_t line, const std::string& what,
+                          const std::string& text, const char* consequence) {
+    std::vector<std::string> pieces;
+    std::string rest = text;
+    for (;;) {
+      const std::size_t bar = rest.find('|');
+      if (bar == std::string::npos) {
+        pieces.push_back(rest);
+        break;
+      }
+      pieces.push_back(rest.substr(0, bar));
+      rest = rest.substr(bar + 1);
+    }
+    std::vector<std::string> dropped;
+    std::size_t valid = 0;
+    for (const std::string& piece : pieces) {
+      ox::version_range range;
+      range.set(piece);
+      if (!range.is_valid()) {
+        dropped.push_back(piece);
+        continue;
+      }
+      ++valid;
+      warn_without_dot(d, line, what, piece, range);
+    }
+    if (valid == 0) {
+      add(d, line, severity_t::error, "invalid-version",
+          what + ": version " + in_quotes(text) + " holds no valid range: " + consequence);
+      return;
+    }
+    for (const std::string& piece : dropped) {
+      add(d, line, severity_t::error, "dropped-range",
+          what + ": in version " + in_quotes(text) + " the range " + in_quotes(piece) +
+              " is invalid (its lower bound exceeds its upper bound) and is dropped");
+    }
+  }
+
+  // A bound without "." names no component, which surprises: "5" is every
+  // version, not 5.0.0.0.
+  void warn_without_dot(std::size_t d, std::size_t line, const std::string& what,
+                        const std::string& piece, const ox::version_range& range) {
+    const std::size_t colon = piece.find(':');
+    std::vector<std::string> bounds;
+    if (colon == std::string::npos) {
+      if (piece != "0") {
+        bounds.push_back(piece);
+      }
+    } else {
+      bounds.push_back(piece.substr(0, colon));
+      bounds.push_back(piece.substr(colon + 1));
+    }
+    for (const std::string& bound : bounds) {
+      if (!bound.empty() && bound.find('.') == std::string::npos) {
+        add(d, line, severity_t::warning, "version-without-dot",
+            what + ": in version " + in_quotes(piece) + ", " + in_quotes(bound) +
+                " has no \".\" and so names no component: the range reads as " +
+                human_range(range));
+        return;
+      }
+    }
+  }
+
+  // The look-ups' rule: the sref equals the id, or the pattern matches it.
+  bool answers(std::size_t index, const std::string& id) {
+    const kept_entry& entry = kept_[index];
+    if (entry.spec.sref == id) {
+      return true;
+    }
+    ox_regex_s* regex = patterns_.get(entry.spec.softwareids);
+    return regex != nullptr && ox_regex_match(regex, id.c_str()) != 0;
+  }
+
+  void check_srefs() {
+    std::map<std::string, bool> known;
+    for (const pending_relation& relation : pending_) {
+      auto found = known.find(relation.sref);
+      if (found == known.end()) {
+        bool any = false;
+        for (std::size_t k = 0; k < kept_.size() && !any; ++k) {
+          any = answers(k, relation.sref);
+        }
+        found = known.emplace(relation.sref, any).first;
+      }
+      if (found->second) {
+        continue;
+      }
+      const char* consequence = relation.container == "depends" ? "the dependency is never met"
+                                : relation.container == "compatibles"
+                                    ? "the relation always passes"
+                                    : "nothing is ever uninstalled by it";
+      std::string message = "sref " + in_quotes(relation.sref) + " in " +
+                            in_quotes(relation.container) + " names no entry";
+      if (!platform_.empty()) {
+        message += " for platform " + in_quotes(platform_);
+      }
+      add(relation.document, relation.line, severity_t::error, "unknown-sref",
+          message + ": " + consequence);
+    }
+  }
+
+  // Among `candidates` (earlier entries that answer to the later one's
+  // sref), those that together cover all its versions, or none when some
+  // version stays reachable. With `same_platforms`, only entries meant for
+  // exactly the same platforms count.
+  std::vector<std::size_t> shadowing(std::size_t b, const std::vector<std::size_t>& candidates,
+                                     bool same_platforms) const {
+    const kept_entry& later = kept_[b];
+    std::vector<ox::version_range> cover;
+    std::vector<std::size_t> by;
+    for (std::size_t a : candidates) {
+      const kept_entry& earlier = kept_[a];
+      if (same_platforms && earlier.platforms != later.platforms) {
+        continue;
+      }
+      cover.insert(cover.end(), earlier.spec.versions.ranges.begin(),
+                   earlier.spec.versions.ranges.end());
+      by.push_back(a);
+    }
+    const bool all =
+        !cover.empty() &&
+        std::all_of(later.spec.versions.ranges.begin(), later.spec.versions.ranges.end(),
+                    [&](const ox::version_range& range) { return covered(range, cover); });
+    return all ? by : std::vector<std::size_t>{};
+  }
+
+  void check_shadowing() {
+    for (std::size_t b = 0; b < kept_.size(); ++b) {
+      const ox::software_spec& later = kept_[b].spec;
+      if (later.versions.ranges.empty()) {
+        continue;
+      }
+      std::vector<std::size_t> candidates;
+      for (std::size_t a = 0; a < b; ++a) {
+        if (!kept_[a].spec.versions.ranges.empty() && answers(a, later.sref)) {
+          candidates.push_back(a);
+        }
+      }
+      std::vector<std::size_t> by = shadowing(b, candidates, true);
+      bool across_platforms = false;
+      if (by.empty() && platform_.empty()) {
+        by = shadowing(b, candidates, false);
+        across_platforms = !by.empty();
+      }
+      if (by.empty()) {
+        continue;
+      }
+      std::string where;
+      for (std::size_t a : by) {
+        where += (where.empty() ? "" : ", ") + documents_[kept_[a].document].name + ":" +
+                 std::to_string(kept_[a].line);
+      }
+      std::string message = "software " + in_quotes(later.sref) + " (" +
+                            human_ranges(later.versions) + ") is shadowed for every version by " +
+                            (by.size() == 1 ? "the earlier entry at " : "the earlier entries at ") +
+                            where + ": a look-up of " + in_quotes(later.sref) + " never returns it";
+      if (across_platforms) {
+        add(kept_[b].document, kept_[b].line, severity_t::warning, "shadowed",
+            message +
+                " when every platform is imported (no --platform); its \"platforms\" differ, "
+                "so lint with --platform to check one platform");
+      } else {
+        add(kept_[b].document, kept_[b].line, severity_t::error, "shadowed", message);
+      }
+    }
+  }
+
+  const std::vector<lint_document>& documents_;
+  std::string platform_;
+  std::vector<std::size_t> line_starts_;
+  std::vector<kept_entry> kept_;
+  std::vector<pending_relation> pending_;
+  lint_result result_;
+  pattern_cache patterns_;
+  bool loaded_any_ = false;
+};
+
+}  // namespace
+
+lint_result lint_documents(const std::vector<lint_document>& documents,
+                           const std::string& platform) {
+  return linter(documents, platform).run();
+}
+
+std::string render_lint_text(const lint_result& result, const style& look) {
+  std::ostringstream out;
+  for (const lint_finding& finding : result.findings) {
+    const bool error = finding.severity == severity_t::error;
+    out << printable(finding.file) << ":" << finding.line << ": "
+        << (error ? look.red("error") : look.yellow("warning")) << ": " << finding.message << " ["
+        << finding.check << "]\n";
+  }
+  out << (result.findings.empty() ? "" : "\n") << plural(result.errors, "error", "errors") << ", "
+      << plural(result.warnings, "warning", "warnings") << "; "
+      << plural(result.entries, "software entry", "software entries") << " imported\n";
+  return out.str();
+}
+
+nlohmann::ordered_json lint_json(const lint_result& result) {
+  nlohmann::ordered_json findings = nlohmann::ordered_json::array();
+  for (const lint_finding& finding : result.findings) {
+    findings.push_back({{"file", finding.file},
+                        {"line", finding.line},
+                        {"severity", finding.severity == severity_t::error ? "error" : "warning"},
+                        {"check", finding.check},
+                        {"message", finding.message}});
+  }
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  out["findings"] = std::move(findings);
+  out["errors"] = result.errors;
+  out["warnings"] = result.warnings;
+  out["entries"] = result.entries;
+  return out;
+}
+
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,14 @@
+// oxpm: the command-line front of the library (see cli.hpp).
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "cli.hpp"
+
+int main(int argc, char** argv) {
+  tarvik::oxpm::environment env;
+  env.stdout_is_terminal = ::isatty(STDOUT_FILENO) == 1;
+  env.no_color = std::getenv("NO_COLOR");
+  return tarvik::oxpm::run(argc, argv, std::cout, std::cerr, env);
+}

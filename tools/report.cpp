@@ -1,0 +1,465 @@
+#include "report.hpp"
+
+#include <algorithm>
+#include <sstream>
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::string label(const std::string& id, const ox::version& v) {
+  return printable(id) + " " + v.getversion();
+}
+
+std::string label(const ox::software& sw) {
+  return label(sw.id, sw.version);
+}
+
+json software_list_json(const std::vector<ox::software>& list) {
+  json out = json::array();
+  for (const ox::software& sw : list) {
+    out.push_back(
+        {{"id", sw.id}, {"version", sw.version.getversion()}, {"version_text", sw.version_text}});
+  }
+  return out;
+}
+
+const char* reason_text(entry_status status) {
+  return status == entry_status::not_examined ? "not examined" : "no specification entry";
+}
+
+std::string pad(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+class text_report {
+ public:
+  text_report(const resolution& result, const analysis& facts,
+              const ox::package_spec_manager& specs, const text_options& options)
+      : result_(result), facts_(facts), specs_(specs), options_(options), look_(options.look) {}
+
+  std::string render() {
+    header();
+    installed_sections();
+    install_section();
+    explanations();
+    verdict();
+    // Columns are padded; a line ends with its last word.
+    std::string text = out_.str();
+    std::string trimmed;
+    trimmed.reserve(text.size());
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      end = end == std::string::npos ? text.size() : end;
+      std::size_t last = end;
+      while (last > start && text[last - 1] == ' ') {
+        --last;
+      }
+      trimmed.append(text, start, last - start);
+      if (end < text.size()) {
+        trimmed += '\n';
+      }
+      start = end + 1;
+    }
+    return trimmed;
+  }
+
+ private:
+  void header() {
+    const std::string platform = options_.platform.empty()
+                                     ? std::string("no platform")
+                                     : "platform \"" + printable(options_.platform) + "\"";
+    out_ << look_.bold("oxpm resolve") << ", " << platform << ": " << facts_.installed_count
+         << " installed, " << result_.install.size() << " to install, " << result_.uninstall.size()
+         << " to uninstall\n";
+  }
+
+  std::size_t id_width() const {
+    std::size_t width = 0;
+    for (std::size_t k = 0; k < facts_.installed_count; ++k) {
+      width = std::max(width, printable(result_.resolved[k].id).size());
+    }
+    for (const ox::software& sw : result_.install) {
+      width = std::max(width, printable(sw.id).size() + 3);
+    }
+    return std::min<std::size_t>(width, 40);
+  }
+
+  std::size_t version_width() const {
+    std::size_t width = 0;
+    for (std::size_t k = 0; k < facts_.installed_count; ++k) {
+      width = std::max(width, result_.resolved[k].version.getversion().size());
+    }
+    for (const ox::software& sw : result_.install) {
+      width = std::max(width, sw.version.getversion().size());
+    }
+    return width;
+  }
+
+  std::string row(const std::string& id, const ox::version& v, std::size_t width) const {
+    return "  " + pad(printable(id), width) + "  " + pad(v.getversion(), version_width());
+  }
+
+  std::string removal_reasons(std::size_t k) const {
+    std::vector<std::string> reasons;
+    for (const removal& r : facts_.removals[k]) {
+      std::string text;
+      switch (r.why) {
+        case removal::why_t::uninstall_request:
+          text = "uninstall request";
+          break;
+        case removal::why_t::replaced:
+          text = "replaced by " + label(result_.install[r.by]);
+          break;
+        case removal::why_t::uninstalled:
+          text = "uninstalled by " + label(result_.install[r.by]);
+          if (r.product != result_.resolved[k].id) {
+            text += " (its uninstalls list " + printable(r.product) + ")";
+          }
+          break;
+      }
+      if (std::find(reasons.begin(), reasons.end(), text) == reasons.end()) {
+        reasons.push_back(text);
+      }
+    }
+    if (reasons.empty()) {
+      return "marked for removal";
+    }
+    std::string joined;
+    for (const std::string& text : reasons) {
+      joined += (joined.empty() ? "" : "; ") + text;
+    }
+    return joined;
+  }
+
+  void installed_sections() {
+    const std::size_t width = id_width();
+    std::vector<std::size_t> stays;
+    std::vector<std::size_t> removed;
+    for (std::size_t k = 0; k < facts_.installed_count; ++k) {
+      if (ox::has_state(result_.resolved[k].state, ox::SOFTWARE_STATE_MARKED_UNINSTALL)) {
+        removed.push_back(k);
+      } else {
+        stays.push_back(k);
+      }
+    }
+    out_ << "\n" << look_.bold("Stays installed (" + std::to_string(stays.size()) + "):") << "\n";
+    if (stays.empty()) {
+      out_ << "  (none)\n";
+    }
+    for (std::size_t k : stays) {
+      out_ << row(result_.resolved[k].id, result_.resolved[k].version, width) << "\n";
+    }
+    out_ << look_.bold("Removed (" + std::to_string(removed.size()) + "):") << "\n";
+    if (removed.empty()) {
+      out_ << "  (none)\n";
+    }
+    for (std::size_t k : removed) {
+      out_ << row(result_.resolved[k].id, result_.resolved[k].version, width) << "  "
+           << look_.yellow(removal_reasons(k)) << "\n";
+    }
+    if (!facts_.uninstall_unmatched.empty()) {
+      out_ << look_.bold("Uninstall requests that name nothing installed:") << "\n";
+      for (std::size_t u : facts_.uninstall_unmatched) {
+        out_ << "  " << printable(result_.uninstall[u].id) << "  (nothing to remove)\n";
+      }
+    }
+  }
+
+  std::string status_text(const entry_report& entry) const {
+    switch (entry.status) {
+      case entry_status::passed:
+        return look_.green("ok");
+      case entry_status::obsolete:
+        return look_.red("FAILED: obsolete version");
+      case entry_status::failed_dependency:
+        return look_.red("FAILED: dependency not met");
+      case entry_status::failed_compatibility:
+        return look_.red("FAILED: incompatible");
+      case entry_status::no_spec_entry:
+        return look_.yellow("not resolved: no specification entry");
+      case entry_status::not_examined:
+        return look_.dim("not examined: the walk stopped before it");
+    }
+    return {};
+  }
+
+  void install_section() {
+    const std::size_t width = id_width();
+    out_ << look_.bold("To install, in request order (" + std::to_string(facts_.install.size()) +
+                       "):")
+         << "\n";
+    if (facts_.install.empty()) {
+      out_ << "  (none)\n";
+    }
+    for (std::size_t i = 0; i < facts_.install.size(); ++i) {
+      const entry_report& entry = facts_.install[i];
+      const std::string number = std::to_string(i + 1) + ". ";
+      out_ << "  " << number
+           << pad(printable(entry.requested.id), width > number.size() ? width - number.size() : 0)
+           << "  " << pad(entry.requested.version.getversion(), version_width()) << "  "
+           << status_text(entry) << "\n";
+    }
+  }
+
+  // Who answered a relation: "the installed halden-db 5.2.0.0" or "halden-db
+  // 5.2.0.0, requested before it".
+  std::string candidate_text(int index) const {
+    const ox::installing_software& candidate = result_.resolved[static_cast<std::size_t>(index)];
+    if (static_cast<std::size_t>(index) < facts_.installed_count) {
+      return "the installed " + label(candidate.id, candidate.version);
+    }
+    return label(candidate.id, candidate.version) + ", requested before it,";
+  }
+
+  static std::string requirement(const relation_check& check) {
+    return "\"" + printable(check.version_text) + "\" (" + human_ranges(check.versions) + ")";
+  }
+
+  void explain_relation(const entry_report& entry, const relation_check& check) {
+    const std::string who = label(entry.requested);
+    const std::string sref = printable(check.sref);
+    if (check.kind == relation_check::kind_t::depends) {
+      out_ << "  " << who << " depends on " << sref << " in versions " << requirement(check);
+      switch (check.outcome) {
+        case relation_check::outcome_t::unknown_sref:
+          out_ << ",\n  but the specification has no entry for " << sref
+               << ", so this dependency can never be met.\n";
+          return;
+        case relation_check::outcome_t::missing:
+          out_ << ",\n  but no software installed or requested before it is " << sref
+               << " (ids matching \"" << printable(check.target_pattern) << "\").\n";
+          out_ << "  Hint: request " << sref << " in those versions before " << who << ".\n";
+          return;
+        case relation_check::outcome_t::marked: {
+          const std::size_t k = static_cast<std::size_t>(check.candidate);
+          out_ << ",\n  but " << candidate_text(check.candidate) << " is marked for removal ("
+               << removal_reasons(k) << ").\n";
+          out_ << "  Only the first " << sref
+               << " found counts, and it is the one to be removed.\n";
+          return;
+        }
+        case relation_check::outcome_t::wrong_version:
+          out_ << ",\n  but " << candidate_text(check.candidate) << " is outside that range.\n";
+          out_ << "  Hint: request " << sref << " in those versions before " << who << ".\n";
+          return;
+        default:
+          out_ << ".\n";
+          return;
+      }
+    }
+    out_ << "  " << who << " is compatible with " << sref << " only in "
+         << human_ranges(check.versions) << ",\n  but " << candidate_text(check.candidate)
+         << " is outside that range.\n";
+    out_ << "  Hint: request a version of " << sref << " in that range before " << who
+         << ", or a version of " << printable(entry.requested.id) << " that is compatible with "
+         << label(result_.resolved[static_cast<std::size_t>(check.candidate)].id,
+                  result_.resolved[static_cast<std::size_t>(check.candidate)].version)
+         << ".\n";
+  }
+
+  // The library's own findings, when the walk could not be replayed.
+  void explain_findings(const ox::installing_software& record) {
+    for (const ox::software& failed : record.failed_dependencies) {
+      out_ << "  A dependency is not met: it requires software matching \"" << printable(failed.id)
+           << "\" in versions \"" << printable(failed.version_text) << "\".\n";
+    }
+    for (const ox::software& failed : record.failed_compatibilities) {
+      out_ << "  It is not compatible with " << label(failed) << ".\n";
+    }
+  }
+
+  void explain_stop(const entry_report& entry) {
+    out_ << "\n" << look_.bold("Why " + label(entry.requested) + " cannot be installed:") << "\n";
+    explain_stop_reason(entry);
+    std::size_t skipped = 0;
+    for (const entry_report& later : facts_.install) {
+      skipped += later.status == entry_status::not_examined ? 1 : 0;
+    }
+    if (skipped > 0) {
+      out_ << "  The walk stopped there: "
+           << plural(skipped, "later entry was", "later entries were") << " not examined.\n";
+    }
+  }
+
+  void explain_stop_reason(const entry_report& entry) {
+    if (entry.status == entry_status::obsolete) {
+      out_ << "  Version " << entry.requested.version.getversion() << " of "
+           << printable(entry.requested.id) << " is obsolete: its specification entry "
+           << printable(entry.spec.sref);
+      if (!entry.spec.name.empty()) {
+        out_ << " (\"" << printable(entry.spec.name) << "\")";
+      }
+      out_ << " declares ";
+      if (entry.obsolete_hits.empty()) {
+        out_ << "it";
+      }
+      for (std::size_t n = 0; n < entry.obsolete_hits.size(); ++n) {
+        out_ << (n == 0 ? "" : " and ")
+             << human_ranges(entry.spec.obsoletes[entry.obsolete_hits[n]]);
+      }
+      out_ << " obsolete.\n";
+      out_ << "  Hint: request a version of " << printable(entry.requested.id)
+           << " that is not obsolete.\n";
+      return;
+    }
+    const ox::installing_software& record =
+        result_.resolved[static_cast<std::size_t>(entry.result_index)];
+    if (facts_.consistent && !entry.relations.empty() && !entry.relations.back().ok()) {
+      explain_relation(entry, entry.relations.back());
+    } else {
+      explain_findings(record);
+    }
+  }
+
+  void explain_left_out(const entry_report& entry) {
+    out_ << "\n" << look_.bold("Why " + label(entry.requested) + " was left out:") << "\n";
+    if (!entry.id_known) {
+      out_ << "  No specification entry answers to the id " << printable(entry.requested.id);
+      if (!options_.platform.empty()) {
+        out_ << " for platform \"" << printable(options_.platform) << "\"";
+      }
+      out_ << ".\n";
+      return;
+    }
+    std::vector<std::string> covered;
+    for (const ox::software_spec& spec : specs_.get_specs()) {
+      if (spec.sref == entry.requested.id ||
+          specs_.find_software_id(spec.softwareids, entry.requested.id)) {
+        covered.push_back(human_ranges(spec.versions));
+      }
+    }
+    out_ << "  The specification has entries for " << printable(entry.requested.id)
+         << ", but none for version " << entry.requested.version.getversion();
+    if (!covered.empty()) {
+      out_ << "; they cover ";
+      for (std::size_t n = 0; n < covered.size(); ++n) {
+        out_ << (n == 0 ? "" : "; ") << covered[n];
+      }
+    }
+    out_ << ".\n";
+  }
+
+  void explanations() {
+    for (const entry_report& entry : facts_.install) {
+      if (stops_walk(entry.status)) {
+        explain_stop(entry);
+      } else if (entry.status == entry_status::no_spec_entry) {
+        explain_left_out(entry);
+      }
+    }
+    if (!facts_.consistent) {
+      out_ << "\n"
+           << look_.yellow(
+                  "Note: replaying the walk did not reproduce every decision of the library; "
+                  "the reasons above may be incomplete.")
+           << "\n";
+    }
+  }
+
+  void verdict() {
+    out_ << "\n";
+    if (facts_.ok(result_.incompatible, result_.conflicted)) {
+      out_ << look_.green("Result: the request can be carried out.") << "\n";
+      return;
+    }
+    out_ << look_.red("Result: the request cannot be carried out as asked.") << "\n";
+    for (const entry_report& entry : facts_.install) {
+      if (stops_walk(entry.status)) {
+        out_ << "  - " << label(entry.requested) << ": " << status_name(entry.status) << "\n";
+      }
+    }
+    std::size_t left_out = 0;
+    std::size_t not_examined = 0;
+    for (const entry_report& entry : facts_.install) {
+      left_out += entry.status == entry_status::no_spec_entry ? 1 : 0;
+      not_examined += entry.status == entry_status::not_examined ? 1 : 0;
+    }
+    if (left_out > 0) {
+      out_ << "  - " << plural(left_out, "requested entry", "requested entries")
+           << " without specification entry\n";
+    }
+    if (not_examined > 0) {
+      out_ << "  - " << plural(not_examined, "requested entry", "requested entries")
+           << " not examined\n";
+    }
+    if (result_.incompatible && facts_.stopped_at < 0) {
+      out_ << "  - the resolved list is incompatible\n";
+    }
+    if (result_.conflicted) {
+      out_ << "  - the resolved list holds detected conflicts\n";
+    }
+  }
+
+  const resolution& result_;
+  const analysis& facts_;
+  const ox::package_spec_manager& specs_;
+  const text_options& options_;
+  const style& look_;
+  std::ostringstream out_;
+};
+
+}  // namespace
+
+std::vector<std::string> state_names(ox::software_state state) {
+  static const std::pair<ox::software_state, const char*> kBits[] = {
+      {ox::SOFTWARE_STATE_INSTALL, "SOFTWARE_STATE_INSTALL"},
+      {ox::SOFTWARE_STATE_INSTALLED, "SOFTWARE_STATE_INSTALLED"},
+      {ox::SOFTWARE_STATE_UNINSTALL, "SOFTWARE_STATE_UNINSTALL"},
+      {ox::SOFTWARE_STATE_MARKED_UNINSTALL, "SOFTWARE_STATE_MARKED_UNINSTALL"},
+  };
+  std::vector<std::string> names;
+  for (const auto& bit : kBits) {
+    if (ox::has_state(state, bit.first)) {
+      names.emplace_back(bit.second);
+    }
+  }
+  return names;
+}
+
+json resolution_json(const resolution& result, const analysis& facts) {
+  json resolved = json::array();
+  for (const ox::installing_software& entry : result.resolved) {
+    json conflicts = json::array();
+    for (const ox::conflict_info& found : entry.detected_conflicts) {
+      conflicts.push_back({{"id", found.id}, {"action", found.action}});
+    }
+    resolved.push_back(
+        {{"id", entry.id},
+         {"version", entry.version.getversion()},
+         {"state", static_cast<std::uint32_t>(entry.state)},
+         {"states", state_names(entry.state)},
+         {"failed_dependencies", software_list_json(entry.failed_dependencies)},
+         {"failed_compatibilities", software_list_json(entry.failed_compatibilities)},
+         {"detected_conflicts", conflicts}});
+  }
+  json not_resolved = json::array();
+  for (const entry_report& entry : facts.install) {
+    if (entry.status == entry_status::no_spec_entry || entry.status == entry_status::not_examined) {
+      not_resolved.push_back({{"id", entry.requested.id},
+                              {"version", entry.requested.version.getversion()},
+                              {"reason", reason_text(entry.status)}});
+    }
+  }
+  json out = json::object();
+  out["resolved"] = std::move(resolved);
+  out["incompatible"] = result.incompatible;
+  out["conflicted"] = result.conflicted;
+  out["not_resolved"] = std::move(not_resolved);
+  return out;
+}
+
+std::string render_json(const resolution& result, const analysis& facts) {
+  return resolution_json(result, facts).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string render_text(const resolution& result, const analysis& facts,
+                        const ox::package_spec_manager& specs, const text_options& options) {
+  return text_report(result, facts, specs, options).render();
+}
+
+}  // namespace oxpm
+}  // namespace tarvik

@@ -1,0 +1,91 @@
+// One embedding of the library as a host runs it: a reference host context
+// with its logger, the six managers wired together, the specification
+// imported, the installed-application store pointed at its source.
+#ifndef TARVIK_OXPM_TOOLS_SESSION_HPP_
+#define TARVIK_OXPM_TOOLS_SESSION_HPP_
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "inputs.hpp"
+#include "tarvik/ox/package_manager.hpp"
+#include "tarvik/ox/package_spec_manager.hpp"
+#include "tarvik/ox/software.hpp"
+#include "tarvik/ox/software_conflict_manager.hpp"
+#include "tarvik/ox/software_dependency_manager.hpp"
+#include "tarvik/ox/software_repo_manager.hpp"
+#include "tarvik/ox/system_software_database_manager.hpp"
+#include "tarvik/ox_refhost/context.hpp"
+#include "tarvik/ox_refhost/logger.hpp"
+#include "tarvik/ox_refhost/store.hpp"
+
+namespace tarvik {
+namespace oxpm {
+
+// Where the installed software is read from.
+struct installed_source {
+  enum class kind_t { none, inventory, dpkg_status };
+  kind_t kind = kind_t::none;
+  std::string path;
+};
+
+// The outcome of one resolution, with what was asked.
+struct resolution {
+  std::vector<ox::software> uninstall;
+  std::vector<ox::software> install;
+  std::vector<ox::installing_software> resolved;
+  bool incompatible = false;
+  bool conflicted = false;
+};
+
+class session {
+ public:
+  session();
+  session(const session&) = delete;
+  session& operator=(const session&) = delete;
+  ~session();
+
+  // Every library log line goes to the sink from now on.
+  void add_log_sink(std::shared_ptr<ox_refhost::log_sink> sink);
+
+  // Sets the platform, then imports each file in order. Throws input_error
+  // naming the file and the reason when one cannot be read or loaded.
+  void load_specs(const std::vector<std::string>& files, const std::string& platform);
+
+  // Points the store at the source and reads it once, so that a source that
+  // cannot be read is reported as such (input_error with the store's message)
+  // before any resolution starts.
+  void use_installed(const installed_source& source);
+
+  // One package_manager::resolve; lets its pm_exception through.
+  resolution resolve(const std::vector<ox::software>& uninstall,
+                     const std::vector<ox::software>& install);
+
+  ox_context_s* context() const { return context_.get(); }
+  const ox::package_spec_manager& specs() const { return *spec_mgr_; }
+
+ private:
+  ox_refhost::logger logger_;
+  ox_refhost::context context_;
+  std::optional<ox_refhost::scoped_store_source> store_source_;
+  std::shared_ptr<ox::package_spec_manager> spec_mgr_;
+  std::shared_ptr<ox::software_repo_manager> repo_mgr_;
+  std::shared_ptr<ox::system_software_database_manager> softdb_mgr_;
+  std::shared_ptr<ox::software_dependency_manager> dependency_mgr_;
+  std::shared_ptr<ox::software_conflict_manager> conflict_mgr_;
+  std::shared_ptr<ox::package_manager> package_mgr_;
+};
+
+// "<code> (<name>)", the way the tool names a library or host error code.
+std::string describe_code(ox_error_e code);
+
+// Why a specification document does not load, as the XML parser sees it
+// ("line 3: Start-end tags mismatch"); empty when the parser accepts it.
+std::string xml_diagnosis(const std::string& content);
+
+}  // namespace oxpm
+}  // namespace tarvik
+
+#endif  // TARVIK_OXPM_TOOLS_SESSION_HPP_
