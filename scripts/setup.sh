@@ -11,8 +11,9 @@ PACKAGES=(
   libclang-rt-14-dev
   # library and reference host dependencies
   libpugixml-dev libre2-dev nlohmann-json3-dev libcli11-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests and benchmarks; testsolv (libsolv-tools) is the end-to-end peer,
+  # hyperfine times both
+  libgtest-dev libgmock-dev libbenchmark-dev libsolv-tools hyperfine
   # DOT output check in the tool tests
   graphviz
 )

@@ -1,8 +1,14 @@
 #include "tarvik/ox/software_dependency_manager.hpp"
 
+#include <algorithm>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
+#include "core/failure.hpp"
 #include "host/log.hpp"
+#include "host/regex.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/software_repo_manager.hpp"
@@ -17,6 +23,155 @@ constexpr const char* kTag = internal::kTagDependencyManager;
 const char* found_text(bool found, const char* yes, const char* no) {
   return found ? yes : no;
 }
+
+constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+
+// A pattern as the indexed scans use it: what the host tells of it, and the
+// pattern compiled once for the entries the host has to decide.
+struct scan_pattern {
+  scan_pattern(const ox_regex_literals_s* capability, const std::string& text)
+      : shape(internal::describe_pattern(capability, text)), compiled(text) {}
+
+  bool matches(const std::string& id) {
+    if (shape.what == internal::pattern_shape::kind::literals) {
+      return internal::c_string_safe(id) &&
+             std::find(shape.exact.begin(), shape.exact.end(), id) != shape.exact.end();
+    }
+    return compiled.matches(id);
+  }
+
+  internal::pattern_shape shape;
+  internal::compiled_pattern compiled;
+};
+
+// The working list by id. During a walk the list only grows and ids never
+// change, so the index follows it by adding what was appended since.
+class working_index {
+ public:
+  void catch_up(const std::vector<installing_software>& list) {
+    if (list.size() < indexed_) {
+      by_id_.clear();
+      indexed_ = 0;
+    }
+    for (; indexed_ < list.size(); ++indexed_) {
+      by_id_[list[indexed_].id].push_back(indexed_);
+    }
+  }
+
+  // The positions, ascending, of the entries with exactly this id.
+  const std::vector<std::size_t>& with_id(const std::string& id) const {
+    static const std::vector<std::size_t> kNothing;
+    const auto it = by_id_.find(id);
+    return it == by_id_.end() ? kNothing : it->second;
+  }
+
+  // The positions, ascending, of the entries whose id the pattern matches.
+  std::vector<std::size_t> matching(scan_pattern& pattern) const {
+    std::vector<std::size_t> out;
+    auto take = [&](const std::string& id, const std::vector<std::size_t>& positions) {
+      if (pattern.matches(id)) {
+        out.insert(out.end(), positions.begin(), positions.end());
+      }
+    };
+    const internal::pattern_shape& shape = pattern.shape;
+    if (shape.what == internal::pattern_shape::kind::unknown) {
+      for (const auto& item : by_id_) {
+        take(item.first, item.second);
+      }
+    } else {
+      for (const std::string& text : shape.exact) {
+        const auto it = by_id_.find(text);
+        if (it != by_id_.end()) {
+          take(it->first, it->second);
+        }
+      }
+      for (const std::string& prefix : shape.prefixes) {
+        for (auto it = by_id_.lower_bound(prefix);
+             it != by_id_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+          take(it->first, it->second);
+        }
+      }
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+  }
+
+ private:
+  // Ordered, so that the ids beginning with a prefix are one range.
+  std::map<std::string, std::vector<std::size_t>> by_id_;
+  std::size_t indexed_ = 0;
+};
+
+}  // namespace
+
+struct software_dependency_manager::scan_state {
+  explicit scan_state(ox_context_s* context) : capability(internal::regex_literals(context)) {}
+
+  scan_pattern& pattern(const std::string& text) {
+    std::unique_ptr<scan_pattern>& slot = patterns[text];
+    if (slot == nullptr) {
+      slot = std::make_unique<scan_pattern>(capability, text);
+    }
+    return *slot;
+  }
+
+  const ox_regex_literals_s* capability;
+  working_index index;
+  std::unordered_map<std::string, std::unique_ptr<scan_pattern>> patterns;
+};
+
+namespace {
+
+// The entries of the working list that a pattern recognises, in list order:
+// each asked of the spec manager in turn (the plain walk, without `pattern`),
+// or through the index.
+class candidate_finder {
+ public:
+  candidate_finder(const package_spec_manager& spec_mgr, const std::string& pattern_text,
+                   const std::vector<installing_software>& list, scan_pattern* pattern,
+                   working_index* index)
+      : spec_mgr_(spec_mgr),
+        pattern_text_(pattern_text),
+        list_(list),
+        pattern_(pattern),
+        index_(index) {
+    if (index_ != nullptr) {
+      index_->catch_up(list);
+    }
+  }
+
+  // The first position at or after `from` whose id the pattern matches.
+  std::size_t next(std::size_t from) {
+    if (pattern_ != nullptr && index_ != nullptr &&
+        pattern_->shape.what != internal::pattern_shape::kind::unknown) {
+      if (!positions_ready_) {
+        positions_ = index_->matching(*pattern_);
+        positions_ready_ = true;
+      }
+      const auto it = std::lower_bound(positions_.begin(), positions_.end(), from);
+      return it == positions_.end() ? kNoEntry : *it;
+    }
+    for (std::size_t at = from; at < list_.size(); ++at) {
+      const bool matches = pattern_ != nullptr
+                               ? pattern_->matches(list_[at].id)
+                               : spec_mgr_.find_software_id(pattern_text_, list_[at].id);
+      if (matches) {
+        return at;
+      }
+    }
+    return kNoEntry;
+  }
+
+ private:
+  const package_spec_manager& spec_mgr_;
+  const std::string& pattern_text_;
+  const std::vector<installing_software>& list_;
+  scan_pattern* pattern_;
+  working_index* index_;
+  std::vector<std::size_t> positions_;
+  bool positions_ready_ = false;
+};
 
 }  // namespace
 
@@ -40,13 +195,15 @@ void software_dependency_manager::set_softdb_manager(
 }
 
 std::vector<installing_software> software_dependency_manager::resolve_dependency(
-    const std::vector<software>& list) {
+    const std::vector<software>& list) try {
   std::vector<installing_software> result;
   result.reserve(list.size());
   for (const software& sw : list) {
     result.emplace_back(sw);
   }
   return result;
+} catch (...) {
+  internal::rethrow_as_pm_exception();
 }
 
 bool software_dependency_manager::is_incompatible(
@@ -87,7 +244,7 @@ void software_dependency_manager::require_spec_mgr() const {
 
 std::vector<installing_software> software_dependency_manager::check_installorder_compatibility(
     const std::vector<installing_software>& uninstall_list,
-    const std::vector<installing_software>& install_list) {
+    const std::vector<installing_software>& install_list) try {
   static const char kFunction[] = "check_installorder_compatibility";
   // Without either collaborator there is nothing to check against; say so
   // before anything is logged or built rather than resolving half a request.
@@ -106,12 +263,35 @@ std::vector<installing_software> software_dependency_manager::check_installorder
     resolved.emplace_back(sw, SOFTWARE_STATE_INSTALLED);
   }
 
-  for (const installing_software& removal : uninstall_list) {
-    for (installing_software& entry : resolved) {
-      if (entry.id == removal.id) {
-        entry.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+  if (indexed_scans && !uninstall_list.empty()) {
+    // Every installed entry whose id an uninstall entry names, found by id.
+    std::unordered_map<std::string, std::vector<std::size_t>> by_id;
+    for (std::size_t at = 0; at < resolved.size(); ++at) {
+      by_id[resolved[at].id].push_back(at);
+    }
+    for (const installing_software& removal : uninstall_list) {
+      const auto it = by_id.find(removal.id);
+      if (it != by_id.end()) {
+        for (std::size_t at : it->second) {
+          resolved[at].state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+        }
       }
     }
+  } else {
+    for (const installing_software& removal : uninstall_list) {
+      for (installing_software& entry : resolved) {
+        if (entry.id == removal.id) {
+          entry.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+        }
+      }
+    }
+  }
+
+  // One index of the resolved list serves the whole walk: the list only
+  // grows while it goes on.
+  std::unique_ptr<scan_state> scans;
+  if (indexed_scans) {
+    scans = std::make_unique<scan_state>(context);
   }
 
   int counter = 0;
@@ -139,9 +319,9 @@ std::vector<installing_software> software_dependency_manager::check_installorder
         break;
       }
 
-      resolve_uninstalls(resolved, working, spec);
+      uninstalls_step(resolved, working, spec, scans.get());
 
-      if (!check_product_dependency(resolved, working, spec)) {
+      if (!dependency_step(resolved, working, spec, scans.get())) {
         OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "dependency fail for <%s>",
                working.id.c_str());
         resolved.push_back(std::move(working));
@@ -150,7 +330,7 @@ std::vector<installing_software> software_dependency_manager::check_installorder
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "dependency check success for <%s>, now checking compatibility.", working.id.c_str());
 
-      if (!check_product_compatibility(resolved, working, spec, install_list)) {
+      if (!compatibility_step(resolved, working, spec, scans.get())) {
         OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "compatibility fail for <%s>",
                working.id.c_str());
         resolved.push_back(std::move(working));
@@ -159,20 +339,25 @@ std::vector<installing_software> software_dependency_manager::check_installorder
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction, "compatibility success for <%s>",
              working.id.c_str());
       resolved.push_back(std::move(working));
-    } catch (const pm_exception&) {
+    } catch (const pm_exception& error) {
+      internal::rethrow_unless_finding(error);
       OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "Entry not found in spec.");
     }
   }
   return resolved;
+} catch (...) {
+  internal::rethrow_as_pm_exception();
 }
 
 std::vector<installing_software> software_dependency_manager::resolve_installorder_compatibility(
-    const std::vector<installing_software>& list) {
+    const std::vector<installing_software>& list) try {
   return list;
+} catch (...) {
+  internal::rethrow_as_pm_exception();
 }
 
 bool software_dependency_manager::resolve_obsoletes(installing_software& entry,
-                                                    const software_spec& spec) {
+                                                    const software_spec& spec) try {
   static const char kFunction[] = "resolve_obsoletes";
   const std::string version_text = entry.version.getversion();
   OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
@@ -190,40 +375,120 @@ bool software_dependency_manager::resolve_obsoletes(installing_software& entry,
     }
   }
   return obsolete;
+} catch (...) {
+  internal::rethrow_as_pm_exception();
 }
 
 void software_dependency_manager::resolve_uninstalls(std::vector<installing_software>& working_list,
                                                      installing_software& entry,
-                                                     const software_spec& spec) {
-  static const char kFunction[] = "resolve_uninstalls";
+                                                     const software_spec& spec) try {
   require_spec_mgr();
-  OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
-         "step b). checking resolve uninstalls for <%s>", entry.id.c_str());
-  for (installing_software& candidate : working_list) {
-    // Install entries accepted earlier in the walk are never replaced here.
-    if (!has_state(candidate.state, SOFTWARE_STATE_INSTALLED)) {
-      continue;
-    }
-    if (candidate.id == entry.id || candidate.id == spec.sref) {
-      candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
-      continue;
-    }
-    for (const software& product : spec.uninstalls) {
-      if (spec_mgr->find_orqid_in_spec(candidate.id, product.id)) {
-        OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
-               "Found uninstall product <%s> and orqid: <%s> installed, marking this uninstall",
-               product.id.c_str(), candidate.id.c_str());
-        candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
-      }
-    }
+  std::unique_ptr<scan_state> scans;
+  if (indexed_scans) {
+    scans = std::make_unique<scan_state>(context);
   }
+  uninstalls_step(working_list, entry, spec, scans.get());
+} catch (...) {
+  internal::rethrow_as_pm_exception();
 }
 
 bool software_dependency_manager::check_product_dependency(
     std::vector<installing_software>& working_list, installing_software& entry,
-    const software_spec& spec) {
-  static const char kFunction[] = "check_product_dependency";
+    const software_spec& spec) try {
   require_spec_mgr();
+  std::unique_ptr<scan_state> scans;
+  if (indexed_scans) {
+    scans = std::make_unique<scan_state>(context);
+  }
+  return dependency_step(working_list, entry, spec, scans.get());
+} catch (...) {
+  internal::rethrow_as_pm_exception();
+}
+
+bool software_dependency_manager::check_product_compatibility(
+    std::vector<installing_software>& working_list, installing_software& entry,
+    const software_spec& spec, const std::vector<installing_software>& /*install_list*/) try {
+  require_spec_mgr();
+  std::unique_ptr<scan_state> scans;
+  if (indexed_scans) {
+    scans = std::make_unique<scan_state>(context);
+  }
+  return compatibility_step(working_list, entry, spec, scans.get());
+} catch (...) {
+  internal::rethrow_as_pm_exception();
+}
+
+void software_dependency_manager::uninstalls_step(std::vector<installing_software>& working_list,
+                                                  installing_software& entry,
+                                                  const software_spec& spec, scan_state* scans) {
+  static const char kFunction[] = "resolve_uninstalls";
+  OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
+         "step b). checking resolve uninstalls for <%s>", entry.id.c_str());
+
+  auto mark = [&](installing_software& candidate, auto&& product_matches) {
+    // Install entries accepted earlier in the walk are never replaced here.
+    if (!has_state(candidate.state, SOFTWARE_STATE_INSTALLED)) {
+      return;
+    }
+    if (candidate.id == entry.id || candidate.id == spec.sref) {
+      candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+      return;
+    }
+    for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
+      if (product_matches(product)) {
+        OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
+               "Found uninstall product <%s> and orqid: <%s> installed, marking this uninstall",
+               spec.uninstalls[product].id.c_str(), candidate.id.c_str());
+        candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+      }
+    }
+  };
+
+  if (scans == nullptr) {
+    for (installing_software& candidate : working_list) {
+      mark(candidate, [&](std::size_t product) {
+        return spec_mgr->find_orqid_in_spec(candidate.id, spec.uninstalls[product].id);
+      });
+    }
+    return;
+  }
+
+  // find_orqid_in_spec(candidate, product) is the product's entry's pattern
+  // tested on the candidate: look each entry up once, then visit only the
+  // candidates that an id or a pattern picks out, in list order.
+  scans->index.catch_up(working_list);
+  std::vector<std::vector<std::size_t>> product_matches(spec.uninstalls.size());
+  std::vector<std::size_t> visit;
+  for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
+    std::string pattern;
+    try {
+      pattern = spec_mgr->find_id(spec.uninstalls[product].id).softwareids;
+    } catch (const pm_exception& error) {
+      internal::rethrow_unless_finding(error);
+      continue;  // no entry: the product matches no candidate
+    }
+    product_matches[product] = scans->index.matching(scans->pattern(pattern));
+    visit.insert(visit.end(), product_matches[product].begin(), product_matches[product].end());
+  }
+  const std::string* const same_software[] = {&entry.id, &spec.sref};
+  for (const std::string* id : same_software) {
+    const std::vector<std::size_t>& same = scans->index.with_id(*id);
+    visit.insert(visit.end(), same.begin(), same.end());
+  }
+  std::sort(visit.begin(), visit.end());
+  visit.erase(std::unique(visit.begin(), visit.end()), visit.end());
+  for (std::size_t at : visit) {
+    mark(working_list[at], [&](std::size_t product) {
+      const std::vector<std::size_t>& matched = product_matches[product];
+      return std::binary_search(matched.begin(), matched.end(), at);
+    });
+  }
+}
+
+bool software_dependency_manager::dependency_step(std::vector<installing_software>& working_list,
+                                                  installing_software& entry,
+                                                  const software_spec& spec, scan_state* scans) {
+  static const char kFunction[] = "check_product_dependency";
   bool result = true;
   OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
          "step c). checking dependency for <%s>", entry.id.c_str());
@@ -242,10 +507,12 @@ bool software_dependency_manager::check_product_dependency(
              required.softwareids.c_str(), required.versions.get().c_str());
       // Only the first entry the pattern recognises counts, even when it is
       // marked for removal and a later one would do.
-      for (const installing_software& candidate : working_list) {
-        if (!spec_mgr->find_software_id(required.softwareids, candidate.id)) {
-          continue;
-        }
+      candidate_finder finder(*spec_mgr, required.softwareids, working_list,
+                              scans != nullptr ? &scans->pattern(required.softwareids) : nullptr,
+                              scans != nullptr ? &scans->index : nullptr);
+      const std::size_t at = finder.next(0);
+      if (at != kNoEntry) {
+        const installing_software& candidate = working_list[at];
         const std::string candidate_version = candidate.version.getversion();
         OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                "<%s> is installed in system, with version: <%s>", candidate.id.c_str(),
@@ -267,9 +534,9 @@ bool software_dependency_manager::check_product_dependency(
                    candidate.id.c_str(), candidate_version.c_str());
           }
         }
-        break;
       }
-    } catch (const pm_exception&) {
+    } catch (const pm_exception& error) {
+      internal::rethrow_unless_finding(error);
       OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "Entry not found in spec.");
     }
 
@@ -290,11 +557,10 @@ bool software_dependency_manager::check_product_dependency(
   return result;
 }
 
-bool software_dependency_manager::check_product_compatibility(
-    std::vector<installing_software>& working_list, installing_software& entry,
-    const software_spec& spec, const std::vector<installing_software>& /*install_list*/) {
+bool software_dependency_manager::compatibility_step(std::vector<installing_software>& working_list,
+                                                     installing_software& entry,
+                                                     const software_spec& spec, scan_state* scans) {
   static const char kFunction[] = "check_product_compatibility";
-  require_spec_mgr();
   bool result = true;
   // The library's own errors inside a check end it with the result as it
   // stands; anything else (memory exhaustion) must reach the caller rather
@@ -319,11 +585,11 @@ bool software_dependency_manager::check_product_compatibility(
                other.softwareids.c_str(), relation_versions.c_str());
         // Entries marked for removal are passed over: the first present one
         // decides.
-        for (std::size_t i = 0; i < working_list.size() && acceptable; ++i) {
-          current = &working_list[i];
-          if (!spec_mgr->find_software_id(other.softwareids, current->id)) {
-            continue;
-          }
+        candidate_finder finder(*spec_mgr, other.softwareids, working_list,
+                                scans != nullptr ? &scans->pattern(other.softwareids) : nullptr,
+                                scans != nullptr ? &scans->index : nullptr);
+        for (std::size_t at = finder.next(0); at != kNoEntry; at = finder.next(at + 1)) {
+          current = &working_list[at];
           if (has_state(current->state, SOFTWARE_STATE_MARKED_UNINSTALL)) {
             OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                    "software id <%s> is marked as uninstall", current->id.c_str());
@@ -334,10 +600,11 @@ bool software_dependency_manager::check_product_compatibility(
           if (relation.versions.is_within(current->version)) {
             version_found = true;
             acceptable = true;
-            break;
           }
+          break;
         }
-      } catch (const pm_exception&) {
+      } catch (const pm_exception& error) {
+        internal::rethrow_unless_finding(error);
         OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "Entry not found in spec.");
       }
 
@@ -367,7 +634,8 @@ bool software_dependency_manager::check_product_compatibility(
       result = false;
       break;
     }
-  } catch (const pm_exception&) {
+  } catch (const pm_exception& error) {
+    internal::rethrow_unless_finding(error);
     OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "excepetion occurred.");
   }
   return result;

@@ -1,17 +1,23 @@
 // The package specification: its record types' out-of-line parts, the import
 // of the host's XML document and the look-ups over the imported entries.
 //
-// The look-ups are deliberately plain: a linear walk in list order that
-// compiles the entry's pattern afresh for every test. Keep them that way; any
-// faster path must give the same answers as this one.
+// The look-ups answer as a linear walk in list order that compiles the
+// entry's pattern afresh for every test would; that walk is kept as the
+// reference (set_indexed_lookups(false)) and the indexed path must give the
+// same answers.
 #include "tarvik/ox/package_spec_manager.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
+#include "core/failure.hpp"
 #include "host/log.hpp"
+#include "host/regex.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 
 namespace tarvik {
@@ -36,25 +42,32 @@ auto only_pm_exception(Operation&& operation) -> decltype(operation()) {
 // Walks the child elements of the container `name` below a software element
 // and hands each to `read`. A missing container is no error. Exhausted memory
 // leaves through here; the public parsers stop it, import undoes the document.
+// The walk goes through the host's node handles directly: the shared wrappers
+// of the public interface would cost an allocation per step, and the handles
+// and answers are the same.
 template <typename Read>
-void for_each_child(std::shared_ptr<xml_node>& software_element, const char* name, Read&& read) {
-  if (!software_element) {
+void for_each_child(ox_xml_node_s* software_element, const char* name, Read&& read) {
+  if (software_element == nullptr) {
     return;
   }
-  std::shared_ptr<xml_node> container = software_element->find(name);
-  if (container->get() == nullptr) {
+  ox_xml_node_s* const container = ox_xml_node_search(software_element, name);
+  if (container == nullptr) {
     return;
   }
-  for (std::shared_ptr<xml_node> child = container->get_first_child(); child->get() != nullptr;
-       child = child->get_next_sibling()) {
-    read(*child);
+  for (ox_xml_node_s* child = ox_xml_node_get_first_child(container); child != nullptr;
+       child = ox_xml_node_get_next_sibling(child)) {
+    read(child);
   }
 }
 
-void read_provides(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "provides", [&spec](xml_node& child) {
-    const char* id = child.attribute_get("id");
-    const char* name = child.attribute_get("name");
+ox_xml_node_s* handle_of(const std::shared_ptr<xml_node>& node) {
+  return node ? node->get() : nullptr;
+}
+
+void read_provides(ox_xml_node_s* node, software_spec& spec) {
+  for_each_child(node, "provides", [&spec](ox_xml_node_s* child) {
+    const char* id = ox_xml_node_attribute_get(child, "id");
+    const char* name = ox_xml_node_attribute_get(child, "name");
     if (id == nullptr || name == nullptr) {
       return;
     }
@@ -65,10 +78,10 @@ void read_provides(std::shared_ptr<xml_node>& node, software_spec& spec) {
   });
 }
 
-void read_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "uninstalls", [&spec](xml_node& child) {
-    const char* sref = child.attribute_get("sref");
-    const char* name = child.attribute_get("name");
+void read_uninstalls(ox_xml_node_s* node, software_spec& spec) {
+  for_each_child(node, "uninstalls", [&spec](ox_xml_node_s* child) {
+    const char* sref = ox_xml_node_attribute_get(child, "sref");
+    const char* name = ox_xml_node_attribute_get(child, "name");
     if (sref == nullptr || name == nullptr) {
       return;
     }
@@ -79,9 +92,9 @@ void read_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec) {
   });
 }
 
-void read_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "obsoletes", [&spec](xml_node& child) {
-    const char* version_text = child.attribute_get("version");
+void read_obsoletes(ox_xml_node_s* node, software_spec& spec) {
+  for_each_child(node, "obsoletes", [&spec](ox_xml_node_s* child) {
+    const char* version_text = ox_xml_node_attribute_get(child, "version");
     if (version_text == nullptr) {
       return;
     }
@@ -91,10 +104,10 @@ void read_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec) {
   });
 }
 
-void read_depends(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "depends", [&spec](xml_node& child) {
-    const char* sref = child.attribute_get("sref");
-    const char* version_text = child.attribute_get("version");
+void read_depends(ox_xml_node_s* node, software_spec& spec) {
+  for_each_child(node, "depends", [&spec](ox_xml_node_s* child) {
+    const char* sref = ox_xml_node_attribute_get(child, "sref");
+    const char* version_text = ox_xml_node_attribute_get(child, "version");
     if (sref == nullptr || version_text == nullptr) {
       return;
     }
@@ -106,10 +119,10 @@ void read_depends(std::shared_ptr<xml_node>& node, software_spec& spec) {
   });
 }
 
-void read_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "compatibles", [&spec](xml_node& child) {
-    const char* sref = child.attribute_get("sref");
-    const char* version_text = child.attribute_get("version");
+void read_compatibles(ox_xml_node_s* node, software_spec& spec) {
+  for_each_child(node, "compatibles", [&spec](ox_xml_node_s* child) {
+    const char* sref = ox_xml_node_attribute_get(child, "sref");
+    const char* version_text = ox_xml_node_attribute_get(child, "version");
     if (sref == nullptr || version_text == nullptr) {
       return;
     }
@@ -120,18 +133,18 @@ void read_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec) {
   });
 }
 
-void read_conflicts(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  for_each_child(node, "conflicts", [&spec](xml_node& child) {
-    const char* element_name = child.get_name();
+void read_conflicts(ox_xml_node_s* node, software_spec& spec) {
+  for_each_child(node, "conflicts", [&spec](ox_xml_node_s* child) {
+    const char* element_name = ox_xml_node_get_name(child);
     if (element_name == nullptr || std::strcmp(element_name, "registry") != 0) {
       return;
     }
-    const char* name = child.attribute_get("name");
-    const char* hkey = child.attribute_get("hkey");
-    const char* path = child.attribute_get("path");
-    const char* key = child.attribute_get("key");
-    const char* match = child.attribute_get("match");
-    const char* action = child.attribute_get("action");
+    const char* name = ox_xml_node_attribute_get(child, "name");
+    const char* hkey = ox_xml_node_attribute_get(child, "hkey");
+    const char* path = ox_xml_node_attribute_get(child, "path");
+    const char* key = ox_xml_node_attribute_get(child, "key");
+    const char* match = ox_xml_node_attribute_get(child, "match");
+    const char* action = ox_xml_node_attribute_get(child, "action");
     if (name == nullptr || hkey == nullptr || path == nullptr || key == nullptr ||
         match == nullptr || action == nullptr) {
       return;
@@ -247,12 +260,12 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
     if (softwares->get() == nullptr) {
       return;
     }
-    std::shared_ptr<xml_node> child = softwares->get_first_child();
+    std::shared_ptr<xml_node> first = softwares->get_first_child();
     OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "Parsing for platform=%s",
            platform.c_str());
-    while (child->get() != nullptr) {
+    for (ox_xml_node_s* child = first->get(); child != nullptr;
+         child = ox_xml_node_get_next_sibling(child)) {
       parse_software(child);
-      child = child->get_next_sibling();
     }
   } catch (...) {
     specs.erase(specs.begin() + static_cast<std::ptrdiff_t>(previous_count), specs.end());
@@ -263,26 +276,26 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
 
 bool package_spec_manager::parse(std::shared_ptr<xml_node>& node) {
   try {
-    parse_software(node);
+    parse_software(handle_of(node));
   } catch (...) {
     // An entry that cannot be completed (memory exhausted) is not appended.
   }
   return true;
 }
 
-void package_spec_manager::parse_software(std::shared_ptr<xml_node>& node) {
-  if (!node || node->get() == nullptr) {
+void package_spec_manager::parse_software(ox_xml_node_s* node) {
+  if (node == nullptr) {
     return;
   }
-  const char* element_name = node->get_name();
+  const char* element_name = ox_xml_node_get_name(node);
   if (element_name == nullptr || std::strcmp(element_name, "software") != 0) {
     return;
   }
-  const char* sref = node->attribute_get("sref");
-  const char* name = node->attribute_get("name");
-  const char* platforms = node->attribute_get("platforms");
-  const char* version_text = node->attribute_get("version");
-  const char* softwareids = node->attribute_get("softwareids");
+  const char* sref = ox_xml_node_attribute_get(node, "sref");
+  const char* name = ox_xml_node_attribute_get(node, "name");
+  const char* platforms = ox_xml_node_attribute_get(node, "platforms");
+  const char* version_text = ox_xml_node_attribute_get(node, "version");
+  const char* softwareids = ox_xml_node_attribute_get(node, "softwareids");
   if (sref == nullptr || name == nullptr || platforms == nullptr || version_text == nullptr ||
       softwareids == nullptr) {
     return;
@@ -309,31 +322,236 @@ void package_spec_manager::parse_software(std::shared_ptr<xml_node>& node) {
 }
 
 void package_spec_manager::parse_provides(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_provides(node, spec); });
+  without_exceptions([&] { read_provides(handle_of(node), spec); });
 }
 
 void package_spec_manager::parse_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_uninstalls(node, spec); });
+  without_exceptions([&] { read_uninstalls(handle_of(node), spec); });
 }
 
 void package_spec_manager::parse_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_obsoletes(node, spec); });
+  without_exceptions([&] { read_obsoletes(handle_of(node), spec); });
 }
 
 void package_spec_manager::parse_depends(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_depends(node, spec); });
+  without_exceptions([&] { read_depends(handle_of(node), spec); });
 }
 
 void package_spec_manager::parse_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_compatibles(node, spec); });
+  without_exceptions([&] { read_compatibles(handle_of(node), spec); });
 }
 
 void package_spec_manager::parse_conflicts(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_conflicts(node, spec); });
+  without_exceptions([&] { read_conflicts(handle_of(node), spec); });
+}
+
+// The indexes behind the look-ups. An entry answers to an id through its sref
+// (by_sref) or its pattern. Patterns the host describes as a plain
+// alternation of literals are indexed by those literals and never compiled;
+// patterns it narrows down to some exact texts and prefixes are indexed by
+// them and confirmed by the host; the others are tested in list order. Every
+// answer is the first entry in list order, as the plain walk gives it.
+//
+// Entries are only ever appended (an import that fails takes back only what
+// it appended), so each look-up indexes what was appended since the last
+// one; a shorter list or another capability object rebuilds the index.
+struct package_spec_manager::lookup_index {
+  using positions = std::vector<std::size_t>;
+  using position_map = std::unordered_map<std::string, positions>;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  const ox_regex_literals_s* capability = nullptr;
+  std::size_t indexed = 0;
+  position_map by_sref;
+  position_map by_literal;
+  position_map narrowed_exact;
+  position_map narrowed_prefix;
+  std::vector<std::size_t> prefix_lengths;  // of the keys of narrowed_prefix, ascending
+  positions undescribed;
+  std::vector<internal::pattern_shape::kind> kinds;
+  std::vector<std::unique_ptr<internal::compiled_pattern>> compiled;
+
+  static void append(position_map& map, const std::string& key, std::size_t at) {
+    positions& list = map[key];
+    if (list.empty() || list.back() != at) {
+      list.push_back(at);
+    }
+  }
+
+  static const positions* lookup(const position_map& map, const std::string& key) {
+    const auto it = map.find(key);
+    return it == map.end() ? nullptr : &it->second;
+  }
+
+  void clear() {
+    indexed = 0;
+    by_sref.clear();
+    by_literal.clear();
+    narrowed_exact.clear();
+    narrowed_prefix.clear();
+    prefix_lengths.clear();
+    undescribed.clear();
+    kinds.clear();
+    compiled.clear();
+  }
+
+  void catch_up(const std::vector<software_spec>& specs, const ox_regex_literals_s* host) {
+    if (host != capability || specs.size() < indexed) {
+      clear();
+      capability = host;
+    }
+    try {
+      for (std::size_t at = indexed; at < specs.size(); ++at) {
+        const software_spec& entry = specs[at];
+        append(by_sref, entry.sref, at);
+        const internal::pattern_shape shape =
+            internal::describe_pattern(capability, entry.softwareids);
+        switch (shape.what) {
+          case internal::pattern_shape::kind::literals:
+            for (const std::string& text : shape.exact) {
+              append(by_literal, text, at);
+            }
+            break;
+          case internal::pattern_shape::kind::narrowed:
+            for (const std::string& text : shape.exact) {
+              append(narrowed_exact, text, at);
+            }
+            for (const std::string& prefix : shape.prefixes) {
+              append(narrowed_prefix, prefix, at);
+              const auto length =
+                  std::lower_bound(prefix_lengths.begin(), prefix_lengths.end(), prefix.size());
+              if (length == prefix_lengths.end() || *length != prefix.size()) {
+                prefix_lengths.insert(length, prefix.size());
+              }
+            }
+            break;
+          case internal::pattern_shape::kind::unknown:
+            undescribed.push_back(at);
+            break;
+        }
+        kinds.push_back(shape.what);
+        compiled.emplace_back();
+        indexed = at + 1;
+      }
+    } catch (...) {
+      // Half an entry indexed: start over at the next look-up.
+      clear();
+      throw;
+    }
+  }
+
+  // The host's answer for the entry's pattern and the id; the pattern is
+  // compiled on first use and kept for the life of the entry.
+  bool host_matches(const std::vector<software_spec>& specs, std::size_t at,
+                    const std::string& id) {
+    std::unique_ptr<internal::compiled_pattern>& pattern = compiled[at];
+    if (pattern == nullptr) {
+      pattern = std::make_unique<internal::compiled_pattern>(specs[at].softwareids);
+    }
+    return pattern->matches(id);
+  }
+
+  // Whether the entry's pattern matches the id.
+  bool pattern_matches(const std::vector<software_spec>& specs, std::size_t at,
+                       const std::string& id) {
+    if (kinds[at] == internal::pattern_shape::kind::literals) {
+      const positions* list = internal::c_string_safe(id) ? lookup(by_literal, id) : nullptr;
+      return list != nullptr && std::binary_search(list->begin(), list->end(), at);
+    }
+    return host_matches(specs, at, id);
+  }
+
+  // The first entry, in list order, that answers to the id and is
+  // accepted; kNone when there is none.
+  template <typename Accept>
+  std::size_t first(const std::vector<software_spec>& specs, const std::string& id,
+                    Accept&& accept) {
+    std::size_t best = kNone;
+    // Entries that answer to the id for certain: the first accepted one.
+    auto settle = [&](const positions* list) {
+      if (list == nullptr) {
+        return;
+      }
+      for (std::size_t at : *list) {
+        if (at >= best) {
+          return;
+        }
+        if (accept(at)) {
+          best = at;
+          return;
+        }
+      }
+    };
+    settle(lookup(by_sref, id));
+    if (!internal::c_string_safe(id)) {
+      return best;  // no pattern matches it
+    }
+    settle(lookup(by_literal, id));
+
+    // Entries the host has to decide, in list order, before the best so far.
+    positions candidates;
+    auto gather = [&](const positions* list) {
+      if (list == nullptr) {
+        return;
+      }
+      for (std::size_t at : *list) {
+        if (at >= best) {
+          break;
+        }
+        candidates.push_back(at);
+      }
+    };
+    gather(lookup(narrowed_exact, id));
+    for (std::size_t length : prefix_lengths) {
+      if (length > id.size()) {
+        break;
+      }
+      gather(lookup(narrowed_prefix, id.substr(0, length)));
+    }
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+
+    auto next_candidate = candidates.begin();
+    auto next_undescribed = undescribed.begin();
+    while (true) {
+      std::size_t at = kNone;
+      if (next_candidate != candidates.end()) {
+        at = *next_candidate;
+      }
+      if (next_undescribed != undescribed.end() && *next_undescribed < at) {
+        at = *next_undescribed++;
+      } else if (at != kNone) {
+        ++next_candidate;
+      }
+      if (at == kNone || at >= best) {
+        return best;
+      }
+      if (accept(at) && host_matches(specs, at, id)) {
+        return at;
+      }
+    }
+  }
+};
+
+package_spec_manager::lookup_index& package_spec_manager::lookups() const {
+  if (lookup_state == nullptr) {
+    lookup_state = std::make_unique<lookup_index>();
+  }
+  lookup_state->catch_up(specs, internal::regex_literals(context));
+  return *lookup_state;
 }
 
 software_spec package_spec_manager::find(const software& sw) const {
   return only_pm_exception([&]() -> software_spec {
+    if (indexed_lookups) {
+      const std::size_t at = lookups().first(specs, sw.id, [&](std::size_t candidate) {
+        return specs[candidate].versions.is_within(sw.version);
+      });
+      if (at == lookup_index::kNone) {
+        throw pm_exception(OX_ERROR_NOT_FOUND);
+      }
+      return specs[at];
+    }
     for (const software_spec& entry : specs) {
       if ((entry.sref == sw.id || find_software_id(entry.softwareids, sw.id)) &&
           entry.versions.is_within(sw.version)) {
@@ -346,6 +564,13 @@ software_spec package_spec_manager::find(const software& sw) const {
 
 software_spec package_spec_manager::find_id(const std::string& id) const {
   return only_pm_exception([&]() -> software_spec {
+    if (indexed_lookups) {
+      const std::size_t at = lookups().first(specs, id, [](std::size_t) { return true; });
+      if (at == lookup_index::kNone) {
+        throw pm_exception(OX_ERROR_NOT_FOUND);
+      }
+      return specs[at];
+    }
     for (const software_spec& entry : specs) {
       if (entry.sref == id || find_software_id(entry.softwareids, id)) {
         return entry;
@@ -363,7 +588,12 @@ bool package_spec_manager::find_software_id(const std::string& pattern,
     return false;
   }
   ox_regex_s* handle = nullptr;
-  if (ox_regex_create(pattern.c_str(), &handle) != OX_OK) {
+  const int code = ox_regex_create(pattern.c_str(), &handle);
+  if (code == OX_ERROR_OUT_OF_MEMORY) {
+    // Not an answer about the pattern: a look-up must not take it for "no".
+    throw pm_exception(OX_ERROR_UNEXPECTED);
+  }
+  if (code != OX_OK) {
     return false;
   }
   const std::unique_ptr<ox_regex_s, regex_release> owner(handle);
@@ -372,8 +602,20 @@ bool package_spec_manager::find_software_id(const std::string& pattern,
 
 bool package_spec_manager::find_orqid_in_spec(std::string orqid, std::string software_id) const {
   try {
+    if (indexed_lookups) {
+      // As find_id and find_software_id, without copying the entry.
+      lookup_index& index = lookups();
+      const std::size_t at = index.first(specs, software_id, [](std::size_t) { return true; });
+      return at != lookup_index::kNone && index.pattern_matches(specs, at, orqid);
+    }
     const software_spec entry = find_id(software_id);
     return find_software_id(entry.softwareids, orqid);
+  } catch (const pm_exception& error) {
+    // Exhausted memory is no answer either: it reaches the caller.
+    internal::rethrow_unless_finding(error);
+    return false;
+  } catch (const std::bad_alloc&) {
+    throw pm_exception(OX_ERROR_UNEXPECTED);
   } catch (...) {
     return false;
   }

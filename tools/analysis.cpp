@@ -1,5 +1,8 @@
 #include "analysis.hpp"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "tarvik/ox/pm_exception.hpp"
 
 namespace tarvik {
@@ -48,7 +51,7 @@ class replay {
     }
   }
 
-  void examine(std::size_t request_index, entry_report& report) {
+  void examine(std::size_t request_index, entry_report& report, bool judge_relations) {
     if (!report.has_spec) {
       // The library found an entry where we find none.
       out_.consistent = false;
@@ -59,6 +62,9 @@ class replay {
       return;
     }
     mark_replaced(request_index, report);
+    if (!judge_relations) {
+      return;
+    }
     const int end = report.result_index;
     bool failed = false;
     for (const ox::depend& dep : report.spec.depends) {
@@ -99,6 +105,20 @@ class replay {
   // Step b): the installed copies of the same software, and the installed
   // software that the entry's uninstalls name through their patterns.
   void mark_replaced(std::size_t request_index, const entry_report& report) {
+    if (report.spec.uninstalls.empty()) {
+      // Only exact ids can match: look them up instead of comparing every
+      // installed entry with every request.
+      std::vector<std::size_t> hits = installed_with_id(report.requested.id);
+      if (report.spec.sref != report.requested.id) {
+        const std::vector<std::size_t> by_sref = installed_with_id(report.spec.sref);
+        hits.insert(hits.end(), by_sref.begin(), by_sref.end());
+        std::sort(hits.begin(), hits.end());
+      }
+      for (std::size_t k : hits) {
+        out_.removals[k].push_back({removal::why_t::replaced, request_index, {}});
+      }
+      return;
+    }
     for (std::size_t k = 0; k < out_.installed_count; ++k) {
       const std::string& id = resolved_[k].id;
       if (id == report.requested.id || id == report.spec.sref) {
@@ -111,6 +131,16 @@ class replay {
         }
       }
     }
+  }
+
+  std::vector<std::size_t> installed_with_id(const std::string& id) {
+    if (installed_by_id_.empty() && out_.installed_count > 0) {
+      for (std::size_t k = 0; k < out_.installed_count; ++k) {
+        installed_by_id_[resolved_[k].id].push_back(k);
+      }
+    }
+    const auto found = installed_by_id_.find(id);
+    return found == installed_by_id_.end() ? std::vector<std::size_t>() : found->second;
   }
 
   bool find_target(const std::string& sref, relation_check& check) const {
@@ -186,6 +216,7 @@ class replay {
   const ox::package_spec_manager& specs_;
   const std::vector<installing_software>& resolved_;
   analysis& out_;
+  std::unordered_map<std::string, std::vector<std::size_t>> installed_by_id_;
 };
 
 }  // namespace
@@ -238,7 +269,7 @@ bool same_version(const ox::version& a, const ox::version& b) {
 
 analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::software>& uninstall,
                  const std::vector<ox::software>& install,
-                 const std::vector<installing_software>& resolved) {
+                 const std::vector<installing_software>& resolved, relation_scope scope) {
   analysis out;
   while (out.installed_count < resolved.size() && is_installed(resolved[out.installed_count])) {
     ++out.installed_count;
@@ -305,7 +336,10 @@ analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::so
   for (std::size_t i = 0; i < out.install.size(); ++i) {
     entry_report& report = out.install[i];
     if (report.result_index >= 0) {
-      walk.examine(i, report);
+      // Judging every relation again costs a pattern test per entry of the
+      // working list; only the graph draws them all.
+      const bool judge = scope == relation_scope::every_entry || stops_walk(report.status);
+      walk.examine(i, report, judge);
     } else if (report.status == entry_status::no_spec_entry && report.has_spec) {
       out.consistent = false;
     }

@@ -89,7 +89,8 @@ struct entry_report {
   // Indexes into spec.obsoletes of the ranges that hold the version.
   std::vector<std::size_t> obsolete_hits;
   // As the walk judged them: in document order, depends first, up to and
-  // including the first failure. Empty for entries the walk did not examine.
+  // including the first failure. Empty for entries the walk did not examine,
+  // and for passing entries when only the stopping entry is judged.
   std::vector<relation_check> relations;
 };
 
@@ -111,10 +112,17 @@ struct analysis {
   bool ok(bool incompatible, bool conflicted) const;
 };
 
+// Which examined entries get their relations judged (entry_report::relations).
+enum class relation_scope {
+  every_entry,    // for drawing every relation
+  stopping_entry  // only the entry that stopped the walk: what the reports explain
+};
+
 // `resolved` is the library's result for the two lists.
 analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::software>& uninstall,
                  const std::vector<ox::software>& install,
-                 const std::vector<ox::installing_software>& resolved);
+                 const std::vector<ox::installing_software>& resolved,
+                 relation_scope scope = relation_scope::every_entry);
 
 bool same_version(const ox::version& a, const ox::version& b);
 

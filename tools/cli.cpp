@@ -197,7 +197,9 @@ class runner {
            << empty_request_hint(result, error.code()) << "\n";
       return kExitLibrary;
     }
-    const analysis facts = analyze(host.specs(), result.uninstall, result.install, result.resolved);
+    const analysis facts =
+        analyze(host.specs(), result.uninstall, result.install, result.resolved,
+                graph ? relation_scope::every_entry : relation_scope::stopping_entry);
     if (graph) {
       out_ << render_dot(result, facts, host.specs(), args.platform);
     } else if (args.format == "json") {

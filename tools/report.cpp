@@ -17,11 +17,16 @@ std::string label(const ox::software& sw) {
   return label(sw.id, sw.version);
 }
 
+// Records are built member by member: JSON initializer lists copy every
+// nested value, which a resolved list of thousands of entries notices.
 json software_list_json(const std::vector<ox::software>& list) {
   json out = json::array();
   for (const ox::software& sw : list) {
-    out.push_back(
-        {{"id", sw.id}, {"version", sw.version.getversion()}, {"version_text", sw.version_text}});
+    json record = json::object();
+    record["id"] = sw.id;
+    record["version"] = sw.version.getversion();
+    record["version_text"] = sw.version_text;
+    out.push_back(std::move(record));
   }
   return out;
 }
@@ -425,23 +430,29 @@ json resolution_json(const resolution& result, const analysis& facts) {
   for (const ox::installing_software& entry : result.resolved) {
     json conflicts = json::array();
     for (const ox::conflict_info& found : entry.detected_conflicts) {
-      conflicts.push_back({{"id", found.id}, {"action", found.action}});
+      json conflict = json::object();
+      conflict["id"] = found.id;
+      conflict["action"] = found.action;
+      conflicts.push_back(std::move(conflict));
     }
-    resolved.push_back(
-        {{"id", entry.id},
-         {"version", entry.version.getversion()},
-         {"state", static_cast<std::uint32_t>(entry.state)},
-         {"states", state_names(entry.state)},
-         {"failed_dependencies", software_list_json(entry.failed_dependencies)},
-         {"failed_compatibilities", software_list_json(entry.failed_compatibilities)},
-         {"detected_conflicts", conflicts}});
+    json record = json::object();
+    record["id"] = entry.id;
+    record["version"] = entry.version.getversion();
+    record["state"] = static_cast<std::uint32_t>(entry.state);
+    record["states"] = state_names(entry.state);
+    record["failed_dependencies"] = software_list_json(entry.failed_dependencies);
+    record["failed_compatibilities"] = software_list_json(entry.failed_compatibilities);
+    record["detected_conflicts"] = std::move(conflicts);
+    resolved.push_back(std::move(record));
   }
   json not_resolved = json::array();
   for (const entry_report& entry : facts.install) {
     if (entry.status == entry_status::no_spec_entry || entry.status == entry_status::not_examined) {
-      not_resolved.push_back({{"id", entry.requested.id},
-                              {"version", entry.requested.version.getversion()},
-                              {"reason", reason_text(entry.status)}});
+      json record = json::object();
+      record["id"] = entry.requested.id;
+      record["version"] = entry.requested.version.getversion();
+      record["reason"] = reason_text(entry.status);
+      not_resolved.push_back(std::move(record));
     }
   }
   json out = json::object();

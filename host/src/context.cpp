@@ -6,6 +6,7 @@
 
 #include "tarvik/ox/host/ox_utils.h"
 #include "tarvik/ox_refhost/logger.hpp"
+#include "tarvik/ox_refhost/regex.hpp"
 
 struct ox_context_s {
   mutable std::mutex mutex;
@@ -15,7 +16,14 @@ struct ox_context_s {
 namespace tarvik {
 namespace ox_refhost {
 
-context::context() : handle_(new ox_context_s) {}
+// The regular-expression capability describes the process-wide ox_regex_*
+// functions, so every context offers it; a host that wants the library's
+// plain walks removes it with set_object(OX_OBJECT_REGEX_LITERALS, nullptr).
+context::context() : handle_(new ox_context_s) {
+  // The object is constant; the library only reads it.
+  set_object(OX_OBJECT_REGEX_LITERALS,
+             const_cast<ox_regex_literals_s*>(regex_literals()));  // NOLINT
+}
 
 context::~context() = default;
 

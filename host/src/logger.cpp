@@ -44,6 +44,10 @@ std::string format_log_line(const log_record& record) {
 
 log_sink::~log_sink() = default;
 
+bool log_sink::accepts(int /*severity*/) const {
+  return true;
+}
+
 stream_sink::stream_sink(std::ostream& out, int max_severity)
     : out_(out), max_severity_(max_severity) {}
 
@@ -126,11 +130,23 @@ void logger::add_sink(std::shared_ptr<log_sink> sink) {
   sinks_.push_back(std::move(sink));
 }
 
+bool logger::wants(int severity) noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::shared_ptr<log_sink>& sink : sinks_) {
+    if (sink->accepts(severity)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void logger::dispatch(const log_record& record) noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const std::shared_ptr<log_sink>& sink : sinks_) {
     try {
-      sink->write(record);
+      if (sink->accepts(record.severity)) {
+        sink->write(record);
+      }
     } catch (...) {
       // A failing sink must not disturb the writer or the other sinks.
     }
@@ -144,6 +160,10 @@ extern "C" int ox_log(void* logger, int severity, const char* service, const cha
                       const char* function, const char* format, ...) {
   if (logger == nullptr || format == nullptr) {
     return OX_ERROR_INVALID_ARGUMENT;
+  }
+  auto* target = static_cast<tarvik::ox_refhost::logger*>(logger);
+  if (!target->wants(severity)) {
+    return OX_OK;
   }
   try {
     tarvik::ox_refhost::log_record record;
@@ -178,7 +198,7 @@ extern "C" int ox_log(void* logger, int severity, const char* service, const cha
     }
     va_end(again);
 
-    static_cast<tarvik::ox_refhost::logger*>(logger)->dispatch(record);
+    target->dispatch(record);
     return OX_OK;
   } catch (const std::bad_alloc&) {
     return OX_ERROR_OUT_OF_MEMORY;

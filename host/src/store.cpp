@@ -39,6 +39,9 @@ struct thread_store_state {
   std::string last_error;
   store_call_counts counts;
   ox_error_e fail_next_create = OX_OK;
+  // The code of the last ox_registry_store_create on this thread when it
+  // failed: the scan of the null store it left reports it.
+  ox_error_e last_create_failure = OX_OK;
 };
 
 thread_store_state& this_thread_state() {
@@ -653,14 +656,15 @@ using tarvik::ox_refhost::installed_application;
 extern "C" int ox_registry_store_create(ox_registry_store_s** store) {
   tarvik::ox_refhost::thread_store_state& state = tarvik::ox_refhost::this_thread_state();
   ++state.counts.create_calls;
+  state.last_create_failure = OX_ERROR_INVALID_ARGUMENT;
   if (store == nullptr) {
     return OX_ERROR_INVALID_ARGUMENT;
   }
   *store = nullptr;
   if (state.fail_next_create != OX_OK) {
-    const ox_error_e code = state.fail_next_create;
+    state.last_create_failure = state.fail_next_create;
     state.fail_next_create = OX_OK;
-    return code;
+    return state.last_create_failure;
   }
   try {
     std::shared_ptr<tarvik::ox_refhost::store_source> source =
@@ -668,20 +672,25 @@ extern "C" int ox_registry_store_create(ox_registry_store_s** store) {
     std::unique_ptr<ox_registry_store_s> created(new ox_registry_store_s);
     created->source = std::move(source);
     *store = created.release();
+    state.last_create_failure = OX_OK;
     return OX_OK;
   } catch (const std::bad_alloc&) {
-    return OX_ERROR_OUT_OF_MEMORY;
+    state.last_create_failure = OX_ERROR_OUT_OF_MEMORY;
   } catch (...) {
-    return OX_ERROR_UNEXPECTED;
+    state.last_create_failure = OX_ERROR_UNEXPECTED;
   }
+  return state.last_create_failure;
 }
 
 extern "C" int ox_registry_store_scan(ox_registry_store_s* store) {
   using tarvik::ox_refhost::set_last_error;
   set_last_error(std::string());
   if (store == nullptr) {
+    // The caller scans whatever handle the creation left; a creation that
+    // failed for want of memory must not be reported as a bad argument.
+    const ox_error_e failure = tarvik::ox_refhost::this_thread_state().last_create_failure;
     set_last_error("no store to scan: its creation failed");
-    return OX_ERROR_INVALID_ARGUMENT;
+    return failure != OX_OK ? failure : OX_ERROR_INVALID_ARGUMENT;
   }
   try {
     std::vector<installed_application> applications;

@@ -56,8 +56,26 @@ bool is_continuation(unsigned char c) {
 // Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF)
 // and no NUL byte.
 bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
   std::size_t i = 0;
   while (i < size) {
+    // Eight bytes at a time through the ASCII that makes up nearly all of a
+    // specification; the zero-byte test is exact for words without high bits.
+    while (size - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text + i, sizeof(word));
+      if ((word & kHighBits) != 0) {
+        break;
+      }
+      if (((word - kLowBits) & ~word & kHighBits) != 0) {
+        return false;
+      }
+      i += 8;
+    }
+    if (i == size) {
+      break;
+    }
     const unsigned char c = text[i];
     if (c == 0) {
       return false;
@@ -164,17 +182,21 @@ bool nesting_exceeds(std::string_view text, std::size_t limit) {
       depth -= depth > 0 ? 1 : 0;
       i = skip_past(lt + 2, ">");
     } else {
-      // A start tag; quoted values may hold '>'.
+      // A start tag; quoted values may hold '>'. Values make up most of a
+      // specification's text, so they are skipped whole.
       std::size_t j = lt + 1;
-      char quote = 0;
       i = npos;
       while (j < text.size()) {
         const char c = text[j];
-        if (quote != 0) {
-          quote = c == quote ? 0 : quote;
-        } else if (c == '"' || c == '\'') {
-          quote = c;
-        } else if (c == '>') {
+        if (c == '"' || c == '\'') {
+          const std::size_t close = text.find(c, j + 1);
+          if (close == npos) {
+            break;
+          }
+          j = close + 1;
+          continue;
+        }
+        if (c == '>') {
           i = j + 1;
           break;
         }
@@ -306,20 +328,45 @@ bool expand_references(const char* text, std::string& out) {
   return true;
 }
 
-// Checks the built tree and expands the references of its values.
-class tree_check : public pugi::xml_tree_walker {
+// Checks the built tree and expands the references of its values. Walks the
+// tree in document order without recursion, so depth costs no stack.
+class tree_check {
  public:
-  int status = OX_OK;
+  int run(pugi::xml_document& doc) {
+    std::size_t depth = 1;  // of the nodes directly below the document
+    pugi::xml_node node = doc.first_child();
+    while (node) {
+      if (!visit(node, depth)) {
+        return status_;
+      }
+      pugi::xml_node child = node.first_child();
+      if (child) {
+        node = child;
+        ++depth;
+        continue;
+      }
+      while (node && !node.next_sibling()) {
+        node = node.parent();
+        --depth;
+        if (depth == 0) {
+          return OX_OK;
+        }
+      }
+      node = node.next_sibling();
+    }
+    return OX_OK;
+  }
 
-  bool for_each(pugi::xml_node& node) override {
-    if (node.type() == pugi::node_pcdata) {
+ private:
+  bool visit(pugi::xml_node node, std::size_t element_depth) {
+    const pugi::xml_node_type type = node.type();
+    if (type == pugi::node_pcdata) {
       // Text is never read, but it must still be a valid document.
       return accept(node.value(), nullptr);
     }
-    if (node.type() != pugi::node_element) {
+    if (type != pugi::node_element) {
       return true;
     }
-    const std::size_t element_depth = static_cast<std::size_t>(depth()) + 1;
     if (element_depth > kMaxXmlElementDepth) {
       return fail(OX_ERROR_LIMIT_EXCEEDED);
     }
@@ -329,7 +376,8 @@ class tree_check : public pugi::xml_tree_walker {
     if (has_repeated_attribute(node)) {
       return fail(OX_ERROR_PARSE);
     }
-    for (pugi::xml_attribute attribute : node.attributes()) {
+    for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
       if (!accept(attribute.value(), &attribute)) {
         return false;
       }
@@ -337,9 +385,8 @@ class tree_check : public pugi::xml_tree_walker {
     return true;
   }
 
- private:
   bool fail(int code) {
-    status = code;
+    status_ = code;
     return false;
   }
 
@@ -384,6 +431,7 @@ class tree_check : public pugi::xml_tree_walker {
     return false;
   }
 
+  int status_ = OX_OK;
   std::size_t document_elements_ = 0;
   std::string scratch_;
   std::unordered_set<std::string_view> names_;
@@ -408,10 +456,7 @@ int load(ox_xml_s* document, const char* buffer, std::size_t size) {
     return OX_ERROR_PARSE;
   }
   tree_check check;
-  if (!document->doc.traverse(check)) {
-    return check.status == OX_OK ? OX_ERROR_UNEXPECTED : check.status;
-  }
-  return OX_OK;
+  return check.run(document->doc);
 }
 
 pugi::xml_node first_element(pugi::xml_node node) {

@@ -1,5 +1,6 @@
 #include "tarvik/ox/version.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -32,6 +33,52 @@ std::uint32_t read_piece(const char* begin, const char* end) {
   return negative ? static_cast<std::uint32_t>(0u - value) : value;
 }
 
+// assign on a piece of text; the reading of ranges below works on slices of
+// one text rather than on copies of it.
+void assign_components(std::array<std::uint32_t, 4>& components, const char* data,
+                       std::size_t size) {
+  const char* const end = data + size;
+  // A text without any "." supplies no piece at all.
+  if (std::find(data, end, '.') == end) {
+    return;
+  }
+  const char* piece = data;
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    const char* stop = std::find(piece, end, '.');
+    components[i] = read_piece(piece, stop);
+    if (stop == end) {
+      break;
+    }
+    piece = stop + 1;
+  }
+}
+
+void floor_components(version& v, const char* data, std::size_t size) {
+  v.zeroize();
+  assign_components(v.components, data, size);
+}
+
+void ceil_components(version& v, const char* data, std::size_t size) {
+  v.maxmize();
+  assign_components(v.components, data, size);
+}
+
+void set_range(version_range& range, const char* data, std::size_t size) {
+  const char* const end = data + size;
+  const char* const colon = std::find(data, end, ':');
+  if (colon != end) {
+    floor_components(range.min, data, static_cast<std::size_t>(colon - data));
+    ceil_components(range.max, colon + 1, static_cast<std::size_t>(end - colon - 1));
+    return;
+  }
+  floor_components(range.min, data, size);
+  if (size == 1 && data[0] == '0') {
+    floor_components(range.max, data, size);
+  } else {
+    ceil_components(range.max, data, size);
+  }
+}
+
 }  // namespace
 
 version::version() {
@@ -43,24 +90,7 @@ version::version(const std::string& text) {
 }
 
 void version::assign(const std::string& text) {
-  // A text without any "." supplies no piece at all.
-  if (text.find('.') == std::string::npos) {
-    return;
-  }
-  const char* const data = text.data();
-  const char* const end = data + text.size();
-  const char* piece = data;
-  for (std::size_t i = 0; i < components.size(); ++i) {
-    const char* stop = piece;
-    while (stop != end && *stop != '.') {
-      ++stop;
-    }
-    components[i] = read_piece(piece, stop);
-    if (stop == end) {
-      break;
-    }
-    piece = stop + 1;
-  }
+  assign_components(components, text.data(), text.size());
 }
 
 void version::floor(const std::string& text) {
@@ -104,18 +134,7 @@ bool version::operator>=(const version& other) const {
 version_range::version_range() = default;
 
 void version_range::set(std::string text) {
-  const std::size_t colon = text.find(':');
-  if (colon != std::string::npos) {
-    min.floor(text.substr(0, colon));
-    max.ceil(text.substr(colon + 1));
-    return;
-  }
-  min.floor(text);
-  if (text == "0") {
-    max.floor(text);
-  } else {
-    max.ceil(text);
-  }
+  set_range(*this, text.data(), text.size());
 }
 
 void version_range::set_min(const std::string& text) {
@@ -139,17 +158,19 @@ bool version_range::is_within(const version& v) const {
 }
 
 void version_ranges::set(std::string text) {
-  // Index-based so that a list of many ranges is read in linear time.
-  std::size_t start = 0;
+  // Slices of the one text, so that a list of many ranges reads in linear
+  // time without a copy per range.
+  const char* const data = text.data();
+  const char* const end = data + text.size();
+  const char* start = data;
   for (;;) {
-    const std::size_t bar = text.find('|', start);
-    const std::size_t length = (bar == std::string::npos ? text.size() : bar) - start;
+    const char* const bar = std::find(start, end, '|');
     version_range range;
-    range.set(text.substr(start, length));
+    set_range(range, start, static_cast<std::size_t>(bar - start));
     if (range.is_valid()) {
       ranges.push_back(range);
     }
-    if (bar == std::string::npos) {
+    if (bar == end) {
       return;
     }
     start = bar + 1;

@@ -110,8 +110,8 @@ TEST(RegistryStoreTest, AFailedCreationIsReportedByTheScanAndReleasedOnce) {
       store.scan();
       ADD_FAILURE() << "scan of a store that was never created succeeded";
     } catch (const pm_exception& e) {
-      // The reference host's answer for a null store.
-      EXPECT_EQ(e.error, OX_ERROR_INVALID_ARGUMENT);
+      // The reference host reports the failed creation's own code.
+      EXPECT_EQ(e.error, OX_ERROR_OUT_OF_MEMORY);
     }
     // The walk of a store without handle ends at once.
     EXPECT_EQ(store.next_application(std::make_shared<application>(nullptr))->get_application(),

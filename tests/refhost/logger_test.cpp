@@ -43,6 +43,37 @@ TEST(RefhostLoggerTest, StreamSinkWritesOneFormattedLinePerCallUpToItsThreshold)
             "Entry not found in spec.\n");
 }
 
+class counting_sink : public log_sink {
+ public:
+  explicit counting_sink(int max_severity) : max_severity_(max_severity) {}
+  void write(const log_record&) override { ++writes; }
+  bool accepts(int severity) const override { return severity <= max_severity_; }
+  int writes = 0;
+
+ private:
+  int max_severity_;
+};
+
+TEST(RefhostLoggerTest, LinesNoSinkAcceptsAreNeitherFormattedNorWritten) {
+  auto failures_only = std::make_shared<counting_sink>(2);
+  logger log(failures_only);
+  EXPECT_FALSE(log.wants(5));
+  EXPECT_TRUE(log.wants(2));
+  ox_log(log.handle(), 5, "pm_service", "tag", 1, "fn", "%s", "progress");
+  ox_log(log.handle(), 2, "pm_service", "tag", 2, "fn", "%s", "failure");
+  EXPECT_EQ(failures_only->writes, 1);
+
+  auto everything = std::make_shared<counting_sink>(5);
+  log.add_sink(everything);
+  ox_log(log.handle(), 5, "pm_service", "tag", 3, "fn", "%s", "progress");
+  EXPECT_EQ(failures_only->writes, 1);
+  EXPECT_EQ(everything->writes, 1);
+
+  logger silent;
+  EXPECT_FALSE(silent.wants(2));
+  EXPECT_EQ(ox_log(silent.handle(), 2, "pm_service", "tag", 4, "fn", "%s", "dropped"), OX_OK);
+}
+
 TEST(RefhostLoggerTest, ControlCharactersCannotSplitALine) {
   log_record record;
   record.severity = 5;

@@ -265,12 +265,15 @@ TEST(RefhostStoreTest, CountsStoreCallsAndFailsTheNextCreationOnRequest) {
   // A failed creation leaves the handle null, whatever it held.
   EXPECT_EQ(ox_registry_store_create(&store), OX_ERROR_OUT_OF_MEMORY);
   EXPECT_EQ(store, nullptr);
+  // Scanning the null store it left reports why, not a bad argument.
+  EXPECT_EQ(ox_registry_store_scan(store), OX_ERROR_OUT_OF_MEMORY);
   ox_registry_store_release(store);
   ox_registry_store_release(created);
   // Only the next creation fails.
   EXPECT_EQ(ox_registry_store_create(&store), OX_OK);
   EXPECT_NE(store, nullptr);
   ox_registry_store_release(store);
+  EXPECT_EQ(ox_registry_store_scan(nullptr), OX_ERROR_INVALID_ARGUMENT);
 
   const store_call_counts after = store_calls_on_this_thread();
   EXPECT_EQ(after.create_calls - before.create_calls, 3u);

@@ -62,14 +62,27 @@ class package_spec_manager {
   // As find, versions not looked at.
   software_spec find_id(const std::string& id) const;
   // True when the host compiles the pattern and it matches the id; false
-  // otherwise. Throws nothing.
+  // otherwise. Throws nothing short of exhausted memory (pm_exception with
+  // OX_ERROR_UNEXPECTED, also when the host reports it while compiling): a
+  // pattern that could not be tried is not taken for one that does not match.
   bool find_software_id(const std::string& pattern, const std::string& id) const;
   // True when the entry of `software_id` (as find_id finds it) has a
   // softwareids pattern matching `orqid`; false when there is no such entry
-  // or anything fails. Throws nothing.
+  // or anything else fails. Throws nothing short of exhausted memory
+  // (pm_exception with OX_ERROR_UNEXPECTED).
   bool find_orqid_in_spec(std::string orqid, std::string software_id) const;
   // Appends a copy; it is found after every entry before it.
   void add(const software_spec& spec);
+
+  // The look-ups above answer through indexes of the entries by sref and,
+  // where the host's optional OX_OBJECT_REGEX_LITERALS capability describes a
+  // pattern, by the ids it can match; entries whose pattern the host cannot
+  // describe are still tested in list order, each pattern compiled once for
+  // the life of its entry. The answers are those of walking the list. For
+  // testing and diagnosis, false switches to that walk itself: every entry in
+  // list order, every pattern compiled afresh for every test. Default true.
+  void set_indexed_lookups(bool enabled) { indexed_lookups = enabled; }
+  bool get_indexed_lookups() const { return indexed_lookups; }
 
   // The entries in list order, and the "version" of the last imported "specs"
   // element that had one.
@@ -78,12 +91,19 @@ class package_spec_manager {
 
  private:
   // parse, letting exhausted memory out so that import can undo itself.
-  void parse_software(std::shared_ptr<xml_node>& node);
+  void parse_software(ox_xml_node_s* node);
+
+  // The indexes behind the look-ups, built on first use and brought up to
+  // date with the entries appended since (see the source).
+  struct lookup_index;
+  lookup_index& lookups() const;
 
   std::string spec_version;
   std::string platform;
   std::vector<software_spec> specs;
   ox_context_s* context;
+  bool indexed_lookups = true;
+  mutable std::unique_ptr<lookup_index> lookup_state;
 };
 
 }  // namespace ox

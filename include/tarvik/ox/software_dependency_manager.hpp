@@ -71,13 +71,36 @@ class software_dependency_manager {
                                    installing_software& entry, const software_spec& spec,
                                    const std::vector<installing_software>& install_list);
 
+  // Steps b) to d) scan the working list for the entries a pattern
+  // recognises. By default they use an index of the list by id and, where the
+  // host's optional OX_OBJECT_REGEX_LITERALS capability describes a pattern,
+  // look its ids up instead of testing every entry; each pattern is compiled
+  // once per scan. The first entry in list order still decides, and the
+  // results and log lines are those of testing every entry in turn. For
+  // testing and diagnosis, false switches to that plain walk, which asks the
+  // spec manager's find_software_id and find_orqid_in_spec for every entry.
+  // Default true.
+  void set_indexed_scans(bool enabled) { indexed_scans = enabled; }
+  bool get_indexed_scans() const { return indexed_scans; }
+
  private:
+  // What the indexed scans of one check keep: the index of the working list
+  // and the patterns compiled so far (see the source).
+  struct scan_state;
+
   void require_spec_mgr() const;
+  void uninstalls_step(std::vector<installing_software>& working_list, installing_software& entry,
+                       const software_spec& spec, scan_state* scans);
+  bool dependency_step(std::vector<installing_software>& working_list, installing_software& entry,
+                       const software_spec& spec, scan_state* scans);
+  bool compatibility_step(std::vector<installing_software>& working_list,
+                          installing_software& entry, const software_spec& spec, scan_state* scans);
 
   std::shared_ptr<package_spec_manager> spec_mgr;
   std::shared_ptr<software_repo_manager> repo_manager;
   std::shared_ptr<system_software_database_manager> softdb_manager;
   ox_context_s* context;
+  bool indexed_scans = true;
 };
 
 }  // namespace ox

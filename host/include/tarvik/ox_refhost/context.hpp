@@ -1,6 +1,8 @@
 // The reference host's context: the ox_context_s that a host hands to every
 // manager. It holds objects by key; the library asks it for the logger under
-// OX_OBJECT_LOGGER ("ox.object.logger").
+// OX_OBJECT_LOGGER ("ox.object.logger") and for the regular-expression
+// capability under OX_OBJECT_REGEX_LITERALS, which every context registers
+// from the start (see regex.hpp).
 #ifndef TARVIK_OX_REFHOST_CONTEXT_HPP_
 #define TARVIK_OX_REFHOST_CONTEXT_HPP_
 

@@ -31,6 +31,10 @@ class log_sink {
  public:
   virtual ~log_sink();
   virtual void write(const log_record& record) = 0;
+  // Whether a record of this severity would be kept. The logger formats a
+  // line only when some sink accepts it, so filtering sinks make logging
+  // that nobody reads cost next to nothing.
+  virtual bool accepts(int severity) const;
 };
 
 // Writes records whose severity is at most `max_severity` (2 keeps failures
@@ -40,6 +44,7 @@ class stream_sink : public log_sink {
   // The stream is borrowed and must outlive the sink.
   explicit stream_sink(std::ostream& out, int max_severity = 5);
   void write(const log_record& record) override;
+  bool accepts(int severity) const override { return severity <= max_severity_; }
 
  private:
   std::mutex mutex_;
@@ -56,6 +61,7 @@ class file_sink : public log_sink {
                                          std::string* error);
   ~file_sink() override;
   void write(const log_record& record) override;
+  bool accepts(int severity) const override { return severity <= max_severity_; }
 
  private:
   file_sink(std::FILE* file, int max_severity) : file_(file), max_severity_(max_severity) {}
@@ -93,7 +99,10 @@ class logger {
   // The handle that ox_log accepts; valid for this object's life.
   void* handle() { return this; }
 
-  // Hands the record to every sink; exceptions from sinks are swallowed.
+  // Whether some sink accepts records of this severity.
+  bool wants(int severity) noexcept;
+  // Hands the record to every sink that accepts it; exceptions from sinks
+  // are swallowed.
   void dispatch(const log_record& record) noexcept;
 
  private:

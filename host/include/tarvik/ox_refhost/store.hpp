@@ -26,6 +26,10 @@
 //                            the embedding program's own) source whose id or
 //                            version holds a NUL byte: it could not pass
 //                            through the C interface whole
+//   the creation's code      a null store left by a failed
+//                            ox_registry_store_create, when that was the last
+//                            creation on this thread (OX_ERROR_OUT_OF_MEMORY,
+//                            or the code given to fail_next_store_create)
 //   OX_ERROR_OUT_OF_MEMORY   the snapshot could not be allocated
 //   any code                 given to memory_store_source::fail_next_scan
 //

@@ -26,6 +26,34 @@ uint8_t ox_regex_match(ox_regex_s* regex, const char* text);
 /* Frees the compiled pattern. `regex` may be null. */
 int ox_regex_release(ox_regex_s* regex);
 
+/* Optional capability: what a pattern can match, told from its text alone.
+ * A host that can tell registers an ox_regex_literals_s in the context under
+ * OX_OBJECT_REGEX_LITERALS; the library then finds the entries that answer to
+ * an id through indexes instead of testing every pattern in turn. Without it
+ * every pattern is compiled and tested. The object stays owned by the host
+ * and must stay valid, and its answers unchanged, while it is registered. */
+#define OX_OBJECT_REGEX_LITERALS "ox.object.regex_literals"
+
+/* Receives one top-level alternative of a described pattern: `length` bytes
+ * at `text` (not NUL-terminated, holding no NUL). `exact` non-zero: the
+ * alternative matches this text and nothing else; zero: every text the
+ * alternative matches begins with this text. */
+typedef void (*ox_regex_alternative_fn)(void* user, const char* text, size_t length, int exact);
+
+typedef struct ox_regex_literals_s ox_regex_literals_s;
+struct ox_regex_literals_s {
+  /* Describes `pattern` as ox_regex_create and ox_regex_match treat it.
+   * Returns non-zero when it could, having called `emit` once per
+   * alternative: a text can then match only if it equals an exact
+   * alternative or begins with one of the others. When every alternative is
+   * exact (a plain alternation of literals), the pattern compiles and
+   * ox_regex_match answers non-zero for exactly those texts. Returns 0 when
+   * it cannot tell; alternatives emitted before are then void. Must be
+   * callable from any thread. */
+  int (*describe)(const ox_regex_literals_s* self, const char* pattern,
+                  ox_regex_alternative_fn emit, void* user);
+};
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# End-to-end timing: `oxpm resolve` (process start, import, inventory,
+# resolution, JSON out) against testsolv on the same generated problem, side
+# by side in one run. Uses hyperfine when installed (median of the runs),
+# otherwise a timing loop of its own (median too). Also reports the peak
+# memory of one oxpm run.
+#
+#   bench/run_e2e.sh [BUILD_DIR] [SIZE...]      (default: build small large)
+#
+# Environment: RUNS (default 10), WARMUP (default 2), SEED (default 1),
+# PATTERNS=1 for the workloads with real patterns.
+set -euo pipefail
+
+BUILD_DIR=${1:-build}
+shift || true
+SIZES=("$@")
+if ((${#SIZES[@]} == 0)); then
+  SIZES=(small large)
+fi
+RUNS=${RUNS:-10}
+WARMUP=${WARMUP:-2}
+SEED=${SEED:-1}
+PATTERN_FLAG=()
+if [[ ${PATTERNS:-0} == 1 ]]; then
+  PATTERN_FLAG=(--patterns)
+fi
+
+GEN="$BUILD_DIR/bench/ox_bench_gen"
+OXPM="$BUILD_DIR/tools/oxpm"
+for tool in "$GEN" "$OXPM"; do
+  if [[ ! -x $tool ]]; then
+    echo "run_e2e: $tool is missing; configure with -DOX_BUILD_BENCH=ON and build it" >&2
+    exit 2
+  fi
+done
+TESTSOLV=$(command -v testsolv || true)
+if [[ -z $TESTSOLV ]]; then
+  echo "run_e2e: testsolv is missing (Debian package libsolv-tools); timing oxpm alone" >&2
+fi
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+# Median wall time in seconds of RUNS runs of "$@" (after WARMUP runs).
+median_of() {
+  local times=()
+  for ((i = 0; i < WARMUP; ++i)); do "$@" > /dev/null; done
+  for ((i = 0; i < RUNS; ++i)); do
+    local start end
+    start=$(date +%s%N)
+    "$@" > /dev/null
+    end=$(date +%s%N)
+    times+=($(((end - start) / 1000)))
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {m = (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2; printf "%.4f\n", m / 1e6}'
+}
+
+# The median of result N in hyperfine's JSON export.
+hyperfine_median() {
+  python3 -c 'import json,sys; print("%.4f" % json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["median"])' "$1" "$2"
+}
+
+# Peak resident memory of one run, in kB (- without GNU time).
+peak_kb() {
+  if [[ -x /usr/bin/time ]]; then
+    { /usr/bin/time -f '%M' "$@" > /dev/null; } 2>&1 | tail -1
+  else
+    echo -
+  fi
+}
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "runs: $RUNS (+$WARMUP warm-up), seed $SEED${PATTERN_FLAG:+, patterns}"
+printf '%-8s %12s %12s %8s %14s\n' size oxpm_s testsolv_s ratio oxpm_peak_MB
+
+for size in "${SIZES[@]}"; do
+  dir="$WORK/$size"
+  "$GEN" --size "$size" --seed "$SEED" "${PATTERN_FLAG[@]}" --out "$dir" > /dev/null
+  oxpm_cmd=("$OXPM" resolve --spec "$dir/spec.xml" --installed "$dir/installed.json"
+    --request "$dir/request.json" --format json)
+  # The request passes by construction: status 0 from both.
+  "${oxpm_cmd[@]}" > "$dir/oxpm.json"
+  # testsolv must find the same request installable: one "installed" line
+  # per request entry and no problem.
+  if [[ -n $TESTSOLV ]]; then
+    "$TESTSOLV" "$dir/testsolv.t" > "$dir/testsolv.out"
+    requested=$(grep -c '^job install' "$dir/testsolv.t")
+    if grep -q 'problem' "$dir/testsolv.out" ||
+      [[ $(grep -c '^  - ' "$dir/testsolv.out") != "$requested" ]]; then
+      echo "run_e2e: testsolv does not install the $size request as generated" >&2
+      exit 1
+    fi
+  fi
+
+  if command -v hyperfine > /dev/null; then
+    commands=("${oxpm_cmd[*]}")
+    [[ -n $TESTSOLV ]] && commands+=("$TESTSOLV $dir/testsolv.t")
+    hyperfine --runs "$RUNS" --warmup "$WARMUP" -N --style none \
+      --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null 2>&1 ||
+      hyperfine --runs "$RUNS" --warmup "$WARMUP" --shell=none --style none \
+        --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null
+    ours=$(hyperfine_median "$dir/hyperfine.json" 0)
+    theirs=-
+    [[ -n $TESTSOLV ]] && theirs=$(hyperfine_median "$dir/hyperfine.json" 1)
+  else
+    ours=$(median_of "${oxpm_cmd[@]}")
+    theirs=-
+    [[ -n $TESTSOLV ]] && theirs=$(median_of "$TESTSOLV" "$dir/testsolv.t")
+  fi
+  ratio=-
+  if [[ $theirs != - ]]; then
+    ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.3f", a / b }')
+  fi
+  peak=$(peak_kb "${oxpm_cmd[@]}")
+  [[ $peak != - ]] && peak=$(awk -v k="$peak" 'BEGIN { printf "%.1f", k / 1024 }')
+  printf '%-8s %12s %12s %8s %14s\n' "$size" "$ours" "$theirs" "$ratio" "$peak"
+done

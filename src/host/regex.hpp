@@ -1,0 +1,132 @@
+// How the library uses the host's regular expressions beyond one compile and
+// one test: a pattern compiled once and tested many times, and what the host
+// can tell of a pattern's matches from its text (the optional capability
+// under OX_OBJECT_REGEX_LITERALS). Both give the answers of compiling and
+// testing afresh, as package_spec_manager::find_software_id does, provided
+// the host answers the same pattern and text the same way every time.
+#ifndef TARVIK_OX_SRC_HOST_REGEX_HPP_
+#define TARVIK_OX_SRC_HOST_REGEX_HPP_
+
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tarvik/ox/host/ox_regex.h"
+#include "tarvik/ox/host/ox_utils.h"
+
+namespace tarvik {
+namespace ox {
+namespace internal {
+
+struct regex_release {
+  void operator()(ox_regex_s* regex) const noexcept { ox_regex_release(regex); }
+};
+
+// The host takes C strings: a NUL byte would silently cut a pattern or an id
+// short and could make a different text match, so such texts never match.
+inline bool c_string_safe(const std::string& text) {
+  return text.find('\0') == std::string::npos;
+}
+
+// Compiled on first use. A pattern the host refuses matches nothing; a refusal
+// for want of memory is not final, the next test compiles again.
+class compiled_pattern {
+ public:
+  explicit compiled_pattern(std::string pattern) : pattern_(std::move(pattern)) {}
+
+  bool matches(const std::string& id) {
+    if (final_refusal_ || !c_string_safe(id)) {
+      return false;
+    }
+    if (handle_ == nullptr) {
+      if (!c_string_safe(pattern_)) {
+        final_refusal_ = true;
+        return false;
+      }
+      ox_regex_s* raw = nullptr;
+      const int code = ox_regex_create(pattern_.c_str(), &raw);
+      if (code == OX_ERROR_OUT_OF_MEMORY) {
+        // No answer about the pattern: the look-up must fail, not miss.
+        throw std::bad_alloc();
+      }
+      if (code != OX_OK) {
+        final_refusal_ = code != OX_ERROR_UNEXPECTED;
+        return false;
+      }
+      handle_.reset(raw);
+    }
+    return ox_regex_match(handle_.get(), id.c_str()) != 0;
+  }
+
+ private:
+  std::string pattern_;
+  std::unique_ptr<ox_regex_s, regex_release> handle_;
+  bool final_refusal_ = false;
+};
+
+// What a pattern can match, as far as the host tells.
+struct pattern_shape {
+  enum class kind {
+    // The host cannot tell (or offers no capability): test every id.
+    unknown,
+    // Matches exactly the texts in `exact` (none for a pattern that can never
+    // match); the host need not be asked.
+    literals,
+    // Matches only texts in `exact` or beginning with one of `prefixes`
+    // (none empty); the host decides each such text.
+    narrowed,
+  };
+  kind what = kind::unknown;
+  std::vector<std::string> exact;
+  std::vector<std::string> prefixes;
+};
+
+inline const ox_regex_literals_s* regex_literals(ox_context_s* context) {
+  return static_cast<const ox_regex_literals_s*>(
+      ox_context_get_object_info(context, OX_OBJECT_REGEX_LITERALS));
+}
+
+// Asks `capability` (may be null) about `pattern`.
+inline pattern_shape describe_pattern(const ox_regex_literals_s* capability,
+                                      const std::string& pattern) {
+  pattern_shape shape;
+  if (!c_string_safe(pattern)) {
+    shape.what = pattern_shape::kind::literals;  // never matches
+    return shape;
+  }
+  if (capability == nullptr || capability->describe == nullptr) {
+    return shape;
+  }
+  struct collected {
+    pattern_shape* shape;
+    bool failed;
+  } sink{&shape, false};
+  const ox_regex_alternative_fn emit = [](void* user, const char* text, std::size_t length,
+                                          int exact) {
+    auto* out = static_cast<collected*>(user);
+    try {
+      (exact != 0 ? out->shape->exact : out->shape->prefixes).emplace_back(text, length);
+    } catch (...) {
+      out->failed = true;
+    }
+  };
+  if (capability->describe(capability, pattern.c_str(), emit, &sink) == 0 || sink.failed) {
+    return pattern_shape();
+  }
+  for (const std::string& prefix : shape.prefixes) {
+    if (prefix.empty()) {
+      return pattern_shape();  // any text may match
+    }
+  }
+  shape.what =
+      shape.prefixes.empty() ? pattern_shape::kind::literals : pattern_shape::kind::narrowed;
+  return shape;
+}
+
+}  // namespace internal
+}  // namespace ox
+}  // namespace tarvik
+
+#endif  // TARVIK_OX_SRC_HOST_REGEX_HPP_

@@ -1,0 +1,363 @@
+// The indexed look-ups and scans against the plain walks they replace:
+// random specifications, installed lists and requests, resolved once through
+// the indexes (with and without the host's pattern capability) and once
+// through the plain linear walks, must give the same resolved lists, the same
+// look-up answers and the same log lines, line for line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/test_host.hpp"
+#include "tarvik/ox/host/ox_regex.h"
+#include "tarvik/ox/package_spec_manager.hpp"
+#include "tarvik/ox/pm_exception.hpp"
+#include "tarvik/ox/software_dependency_manager.hpp"
+#include "tarvik/ox/software_repo_manager.hpp"
+#include "tarvik/ox/system_software_database_manager.hpp"
+
+namespace tarvik {
+namespace ox {
+namespace {
+
+class rng {
+ public:
+  explicit rng(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
+  std::size_t below(std::size_t n) {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return static_cast<std::size_t>((z ^ (z >> 31)) % n);
+  }
+  template <typename T>
+  const T& pick(const std::vector<T>& items) {
+    return items[below(items.size())];
+  }
+  bool chance(std::size_t one_in) { return below(one_in) == 0; }
+
+ private:
+  std::uint64_t state_;
+};
+
+// Ids that the patterns below recognise in overlapping ways: prefixes of one
+// another, case variants, an empty id, and one with a NUL byte.
+const std::vector<std::string>& ids() {
+  static const std::vector<std::string> kIds = {
+      "a",        "b",   "ab", "abc", "A",   "a-1", "a-22",
+      "a_LEGACY", "b.x", "c",  "",    "cab", "b|a", std::string("a\0b", 3)};
+  return kIds;
+}
+
+// Literal alternations (described exactly), patterns the host narrows down
+// to prefixes, patterns it cannot describe, refused patterns, and one with a
+// NUL byte.
+const std::vector<std::string>& patterns() {
+  static const std::vector<std::string> kPatterns = {
+      "a",     "b",     "a|b", "ab|abc",      "a|a_LEGACY", "A",
+      "a|",    "",      "a.*", "ab.*",        "a-.*",       "a|a-[0-9]+",
+      "b\\.x", "b\\|a", "b.x", "a-[0-9]",     ".*",         "(a|b)",
+      "[ab]",  "(?i)a", ".*b", "c|.*ab",      "a(",         "x{2000}",
+      "a\\d+", "ab?c?", "^a$", "[[:alpha:]]", "\\Qa\\E",    std::string("a\0", 2)};
+  return kPatterns;
+}
+
+const std::vector<std::string>& versions() {
+  static const std::vector<std::string> kVersions = {"1.0.0.0", "1.5.0.0", "2.0.0.0",
+                                                     "2.5.0.0", "3.0.0.0", "0.0.0.0"};
+  return kVersions;
+}
+
+const std::vector<std::string>& ranges() {
+  static const std::vector<std::string> kRanges = {"1.0:2.0", "2.0:", ":1.5.0.0", "1.5.0.0",
+                                                   "1.0|3.0", "",     "2.0:1.0",  "0"};
+  return kRanges;
+}
+
+software_spec random_entry(rng& r) {
+  software_spec spec;
+  spec.sref = r.pick(ids());
+  spec.name = "name of " + spec.sref;
+  spec.softwareids = r.pick(patterns());
+  spec.versions.set(r.pick(ranges()));
+  for (std::size_t i = r.below(3); i > 0; --i) {
+    version_ranges obsolete;
+    obsolete.set(r.pick(ranges()));
+    if (r.chance(3)) {
+      spec.obsoletes.push_back(obsolete);
+    }
+  }
+  for (std::size_t i = r.below(3); i > 0; --i) {
+    software product;
+    product.set_id(r.pick(ids()));
+    spec.uninstalls.push_back(product);
+  }
+  for (std::size_t i = r.below(4); i > 0; --i) {
+    depend dep;
+    dep.sref = r.pick(ids());
+    dep.version_text = r.pick(ranges());
+    dep.versions.set(dep.version_text);
+    spec.depends.push_back(dep);
+  }
+  for (std::size_t i = r.below(4); i > 0; --i) {
+    compatible comp;
+    comp.sref = r.pick(ids());
+    comp.versions.set(r.pick(ranges()));
+    spec.compatibles.push_back(comp);
+  }
+  return spec;
+}
+
+std::vector<installing_software> random_list(rng& r, std::size_t max_size) {
+  std::vector<installing_software> list;
+  for (std::size_t i = r.below(max_size + 1); i > 0; --i) {
+    list.emplace_back(software(r.pick(ids()), version(r.pick(versions()))));
+  }
+  return list;
+}
+
+// One wired set of managers on its own capturing host.
+struct resolver {
+  enum class mode { plain, indexed, indexed_without_capability };
+
+  explicit resolver(mode m)
+      : spec(std::make_shared<package_spec_manager>(host.context())),
+        softdb(std::make_shared<system_software_database_manager>(host.context())),
+        dependency(host.context()) {
+    if (m == mode::indexed_without_capability) {
+      host.ctx.set_object(OX_OBJECT_REGEX_LITERALS, nullptr);
+    }
+    spec->set_indexed_lookups(m != mode::plain);
+    dependency.set_indexed_scans(m != mode::plain);
+    dependency.set_spec_mgr(spec);
+    dependency.set_repo_manager(std::make_shared<software_repo_manager>(host.context()));
+    dependency.set_softdb_manager(softdb);
+  }
+
+  // Every record as "severity|source:line|function|message".
+  std::vector<std::string> log() const {
+    std::vector<std::string> out;
+    for (const ox_refhost::log_record& r : host.records()) {
+      out.push_back(std::to_string(r.severity) + "|" + r.file + ":" + std::to_string(r.line) + "|" +
+                    r.function + "|" + r.message);
+    }
+    return out;
+  }
+
+  ox_test::test_host host;
+  std::shared_ptr<package_spec_manager> spec;
+  std::shared_ptr<system_software_database_manager> softdb;
+  software_dependency_manager dependency;
+};
+
+std::string describe(const software& s) {
+  return s.id + "@" + s.version.getversion() + "[" + s.version_text + "]";
+}
+
+std::vector<std::string> describe(const std::vector<installing_software>& list) {
+  std::vector<std::string> out;
+  for (const installing_software& e : list) {
+    std::string line = e.id + "@" + e.version.getversion() + " state " +
+                       std::to_string(static_cast<std::uint32_t>(e.state)) + " deps";
+    for (const software& s : e.failed_dependencies) {
+      line += " " + describe(s);
+    }
+    line += " compat";
+    for (const software& s : e.failed_compatibilities) {
+      line += " " + describe(s);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+// What a look-up answers: the entry's identity, or the error code.
+template <typename Lookup>
+std::string answer(Lookup&& lookup) {
+  try {
+    const software_spec found = lookup();
+    return found.sref + "/" + found.softwareids + "/" + found.versions.get() + "/" + found.name;
+  } catch (const pm_exception& e) {
+    return "error " + std::to_string(static_cast<int>(e.error));
+  }
+}
+
+constexpr resolver::mode kFastModes[] = {resolver::mode::indexed,
+                                         resolver::mode::indexed_without_capability};
+
+TEST(DifferentialTest, ResolutionsMatchThePlainWalkLineForLine) {
+  std::size_t passed = 0;
+  std::size_t stopped = 0;
+  for (std::uint64_t seed = 1; seed <= 300; ++seed) {
+    rng r(seed);
+    std::vector<software_spec> entries;
+    for (std::size_t i = 1 + r.below(25); i > 0; --i) {
+      entries.push_back(random_entry(r));
+    }
+    const std::vector<installing_software> installed_entries = random_list(r, 8);
+    std::vector<software> installed(installed_entries.begin(), installed_entries.end());
+    const std::vector<installing_software> uninstall = random_list(r, 2);
+    const std::vector<installing_software> install = random_list(r, 6);
+
+    resolver plain(resolver::mode::plain);
+    for (const software_spec& e : entries) {
+      plain.spec->add(e);
+    }
+    plain.softdb->set_installed_products(installed);
+    const std::vector<installing_software> expected =
+        plain.dependency.check_installorder_compatibility(uninstall, install);
+    (expected.size() == installed.size() + install.size() ? passed : stopped) += 1;
+
+    for (resolver::mode m : kFastModes) {
+      resolver fast(m);
+      // Half the entries before a first look-up, half after: the indexes
+      // must follow entries appended after they were built.
+      const std::size_t half = entries.size() / 2;
+      for (std::size_t i = 0; i < half; ++i) {
+        fast.spec->add(entries[i]);
+      }
+      (void)answer([&] { return fast.spec->find_id("a"); });
+      for (std::size_t i = half; i < entries.size(); ++i) {
+        fast.spec->add(entries[i]);
+      }
+      fast.softdb->set_installed_products(installed);
+      const std::vector<installing_software> got =
+          fast.dependency.check_installorder_compatibility(uninstall, install);
+      ASSERT_EQ(describe(got), describe(expected)) << "seed " << seed;
+      ASSERT_EQ(fast.log(), plain.log()) << "seed " << seed;
+    }
+  }
+  // The random requests reach both outcomes.
+  EXPECT_GT(passed, 20u);
+  EXPECT_GT(stopped, 20u);
+}
+
+TEST(DifferentialTest, LookUpsMatchThePlainWalk) {
+  for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+    rng r(seed);
+    resolver plain(resolver::mode::plain);
+    resolver indexed(resolver::mode::indexed);
+    resolver uncapable(resolver::mode::indexed_without_capability);
+    resolver* const all[] = {&plain, &indexed, &uncapable};
+    for (int round = 0; round < 3; ++round) {
+      for (std::size_t i = 1 + r.below(12); i > 0; --i) {
+        const software_spec e = random_entry(r);
+        for (resolver* x : all) {
+          x->spec->add(e);
+        }
+      }
+      for (const std::string& id : ids()) {
+        const std::string v = r.pick(versions());
+        const software sw(id, version(v));
+        const std::string expected_find = answer([&] { return plain.spec->find(sw); });
+        const std::string expected_find_id = answer([&] { return plain.spec->find_id(id); });
+        for (resolver* x : {&indexed, &uncapable}) {
+          EXPECT_EQ(answer([&] { return x->spec->find(sw); }), expected_find)
+              << "seed " << seed << " id " << id << " version " << v;
+          EXPECT_EQ(answer([&] { return x->spec->find_id(id); }), expected_find_id)
+              << "seed " << seed << " id " << id;
+        }
+        for (const std::string& orqid : ids()) {
+          const bool expected = plain.spec->find_orqid_in_spec(orqid, id);
+          EXPECT_EQ(indexed.spec->find_orqid_in_spec(orqid, id), expected)
+              << "seed " << seed << " orqid " << orqid << " id " << id;
+          EXPECT_EQ(uncapable.spec->find_orqid_in_spec(orqid, id), expected)
+              << "seed " << seed << " orqid " << orqid << " id " << id;
+        }
+      }
+    }
+    EXPECT_TRUE(indexed.host.records().empty());
+  }
+}
+
+// The steps a host may run one by one take the indexed scans too.
+TEST(DifferentialTest, SingleStepsMatchThePlainWalk) {
+  for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+    rng r(seed);
+    std::vector<software_spec> entries;
+    for (std::size_t i = 1 + r.below(20); i > 0; --i) {
+      entries.push_back(random_entry(r));
+    }
+    std::vector<installing_software> working = random_list(r, 10);
+    for (installing_software& e : working) {
+      if (r.chance(2)) {
+        e.state = SOFTWARE_STATE_INSTALLED;
+      }
+      if (r.chance(3)) {
+        e.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+      }
+    }
+    const software_spec spec = random_entry(r);
+    const installing_software entry(software(r.pick(ids()), version(r.pick(versions()))));
+
+    auto run = [&](resolver& x) {
+      for (const software_spec& e : entries) {
+        x.spec->add(e);
+      }
+      std::vector<installing_software> list = working;
+      installing_software e = entry;
+      x.dependency.resolve_uninstalls(list, e, spec);
+      const bool dependencies = x.dependency.check_product_dependency(list, e, spec);
+      const bool compatibilities = x.dependency.check_product_compatibility(list, e, spec, {});
+      std::vector<std::string> out = describe(list);
+      out.push_back(std::to_string(dependencies) + std::to_string(compatibilities));
+      out.push_back(describe(std::vector<installing_software>{e}).front());
+      return out;
+    };
+    resolver plain(resolver::mode::plain);
+    const std::vector<std::string> expected = run(plain);
+    for (resolver::mode m : kFastModes) {
+      resolver fast(m);
+      ASSERT_EQ(run(fast), expected) << "seed " << seed;
+      ASSERT_EQ(fast.log(), plain.log()) << "seed " << seed;
+    }
+  }
+}
+
+// Cases a plausible index would get wrong, spelled out.
+TEST(DifferentialTest, TheFirstEntryInListOrderWinsOverAnIndexedLaterOne) {
+  struct row {
+    const char* why;
+    std::vector<std::pair<std::string, std::string>> entries;  // sref, softwareids
+    std::string id;
+    std::string expected_name;  // "" when not found
+  };
+  const row rows[] = {
+      {"undescribed pattern before a literal", {{"x", ".*"}, {"a", "a"}}, "a", "0"},
+      {"narrowed pattern before an sref", {{"x", "a.*"}, {"a", "zz"}}, "a-1", "0"},
+      {"literal before a later sref", {{"x", "q|a"}, {"a", "a"}}, "a", "0"},
+      {"sref before a later literal", {{"a", "q"}, {"x", "a"}}, "a", "0"},
+      {"refused pattern is passed over", {{"x", "a("}, {"y", "a"}}, "a", "1"},
+      {"prefix that the host then rejects", {{"x", "a-[0-9]"}, {"y", "a.*"}}, "a-22", "1"},
+      {"empty alternative matches the empty id", {{"x", "q|"}, {"y", ".*"}}, "", "0"},
+      {"escaped bar is a literal", {{"x", "b\\|a"}, {"y", "b"}}, "b|a", "0"},
+      {"nothing answers", {{"x", "a"}, {"y", "b.*"}}, "c", ""},
+  };
+  for (const row& test : rows) {
+    resolver plain(resolver::mode::plain);
+    resolver indexed(resolver::mode::indexed);
+    for (resolver* x : {&plain, &indexed}) {
+      for (std::size_t i = 0; i < test.entries.size(); ++i) {
+        software_spec e;
+        e.sref = test.entries[i].first;
+        e.softwareids = test.entries[i].second;
+        e.name = std::to_string(i);
+        e.versions.set("");
+        x->spec->add(e);
+      }
+    }
+    const std::string expected = test.expected_name.empty()
+                                     ? "error 12"
+                                     : answer([&] { return plain.spec->find_id(test.id); });
+    EXPECT_EQ(answer([&] { return plain.spec->find_id(test.id); }), expected) << test.why;
+    EXPECT_EQ(answer([&] { return indexed.spec->find_id(test.id); }), expected) << test.why;
+    if (!test.expected_name.empty()) {
+      EXPECT_EQ(indexed.spec->find_id(test.id).name, test.expected_name) << test.why;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ox
+}  // namespace tarvik

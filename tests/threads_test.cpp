@@ -1,0 +1,303 @@
+// Independent sets of managers on several threads at once. The library keeps
+// no global mutable state, so each thread, with its own managers over the
+// shared reference host (its regular-expression cache and store sources
+// included), must get exactly what the same work gives on one thread: the
+// same resolved lists and the same log lines. Built with ThreadSanitizer by
+// `make tsan`.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_host.hpp"
+#include "tarvik/ox/package_manager.hpp"
+#include "tarvik/ox/package_spec_manager.hpp"
+#include "tarvik/ox/pm_exception.hpp"
+#include "tarvik/ox/software_conflict_manager.hpp"
+#include "tarvik/ox/software_dependency_manager.hpp"
+#include "tarvik/ox/software_repo_manager.hpp"
+#include "tarvik/ox/system_software_database_manager.hpp"
+#include "tarvik/ox_refhost/store.hpp"
+
+namespace tarvik {
+namespace ox_test {
+namespace {
+
+using ox::installing_software;
+using ox::software;
+using ox::version;
+using ox_refhost::installed_application;
+
+constexpr int kThreads = 4;
+constexpr int kRounds = 20;
+constexpr int kPackages = 24;
+
+// A chain of packages: pkg-i depends on pkg-(i-1) 1.x and is compatible with
+// pkg-(i-2) up to 2.x; every third one uninstalls its predecessor's old id;
+// every fifth has obsolete versions. Ids are matched through patterns.
+std::string specification() {
+  std::ostringstream out;
+  out << "<specs version=\"9\"><softwares>\n";
+  for (int i = 0; i < kPackages; ++i) {
+    const std::string name = "pkg-" + std::to_string(i);
+    out << "<software sref=\"" << name << "\" name=\"Package " << i
+        << "\" platforms=\"linux-x64\" version=\"1.0:2.9\" softwareids=\"" << name << "|PKG_" << i
+        << "_[0-9]+\">";
+    if (i % 5 == 4) {
+      out << "<obsoletes><r version=\"1.0:1.1\"/></obsoletes>";
+    }
+    if (i % 3 == 2) {
+      out << "<uninstalls><u sref=\"old-" << i - 1 << "\" name=\"Old\"/></uninstalls>";
+    }
+    if (i > 0) {
+      out << "<depends><d sref=\"pkg-" << i - 1 << "\" version=\"1.0:1.9\"/></depends>";
+    }
+    if (i > 1) {
+      out << "<compatibles><c sref=\"pkg-" << i - 2 << "\" version=\":2.9\"/></compatibles>";
+    }
+    out << "</software>\n";
+    out << "<software sref=\"old-" << i << "\" name=\"Old " << i
+        << "\" platforms=\"linux-x64\" version=\"0:9\" softwareids=\"old-" << i << "|OLD_" << i
+        << "\"/>\n";
+  }
+  out << "</softwares></specs>\n";
+  return out.str();
+}
+
+// What thread `t` finds installed: a different part of the chain each.
+std::vector<installed_application> installed_for(int t) {
+  std::vector<installed_application> apps;
+  for (int i = 0; i < kPackages; ++i) {
+    if ((i + t) % 4 != 0) {
+      apps.push_back({"PKG_" + std::to_string(i) + "_" + std::to_string(t),
+                      "1." + std::to_string((i + t) % 10) + ".0.0"});
+    }
+    if (i % 3 == 1) {
+      apps.push_back({"OLD_" + std::to_string(i), std::string("0.5")});
+    }
+  }
+  apps.push_back({"no-version", std::nullopt});
+  return apps;
+}
+
+struct request {
+  std::vector<software> uninstall;
+  std::vector<software> install;
+};
+
+std::vector<request> requests_for(int t) {
+  std::vector<request> out;
+  for (int k = 0; k < 3; ++k) {
+    request r;
+    const int first = (t * 5 + k * 7) % (kPackages - 4);
+    for (int i = first; i < first + 4; ++i) {
+      r.install.emplace_back("pkg-" + std::to_string(i), version("1." + std::to_string(i % 3)));
+    }
+    r.install.emplace_back("unknown-" + std::to_string(k), version("1.0"));
+    r.uninstall.emplace_back("PKG_" + std::to_string(first) + "_" + std::to_string(t),
+                             version("1.0"));
+    out.push_back(r);
+  }
+  return out;
+}
+
+std::string render(const std::vector<software>& list) {
+  std::string out;
+  for (const software& sw : list) {
+    out += "[" + sw.id + " " + sw.version.getversion() + " " + sw.version_text + "]";
+  }
+  return out;
+}
+
+std::string render(const std::vector<installing_software>& list) {
+  std::string out;
+  for (const installing_software& entry : list) {
+    out += entry.id + " " + entry.version.getversion() + " " + std::to_string(entry.state) + " " +
+           render(entry.failed_dependencies) + render(entry.failed_compatibilities) + "\n";
+  }
+  return out;
+}
+
+// The work of one thread, from a fresh set of managers to the rendered
+// results of every request.
+std::string run_scenario(int t, ox_context_s* context,
+                         const std::shared_ptr<ox_refhost::store_source>& source,
+                         const std::string& document) {
+  const ox_refhost::scoped_store_source scoped(source);
+  auto spec_mgr = std::make_shared<ox::package_spec_manager>(context);
+  auto repo_mgr = std::make_shared<ox::software_repo_manager>(context);
+  auto softdb_mgr = std::make_shared<ox::system_software_database_manager>(context);
+  auto dependency_mgr = std::make_shared<ox::software_dependency_manager>(context);
+  auto conflict_mgr = std::make_shared<ox::software_conflict_manager>(context);
+  auto package_mgr = std::make_shared<ox::package_manager>(context);
+  dependency_mgr->set_spec_mgr(spec_mgr);
+  dependency_mgr->set_repo_manager(repo_mgr);
+  dependency_mgr->set_softdb_manager(softdb_mgr);
+  conflict_mgr->set_spec_mgr(spec_mgr);
+  conflict_mgr->set_repo_manager(repo_mgr);
+  conflict_mgr->set_softdb_manager(softdb_mgr);
+  package_mgr->set_spec_mgr(spec_mgr);
+  package_mgr->set_repo_manager(repo_mgr);
+  package_mgr->set_softdb_manager(softdb_mgr);
+  package_mgr->set_conflict_manager(conflict_mgr);
+  package_mgr->set_dependency_manager(dependency_mgr);
+
+  spec_mgr->set_platform("linux-x64");
+  spec_mgr->import(document.data(), document.size());
+
+  std::string out = "thread " + std::to_string(t) + ": " +
+                    std::to_string(spec_mgr->get_specs().size()) + " entries\n";
+  for (const request& r : requests_for(t)) {
+    const std::vector<installing_software> resolved = package_mgr->resolve(r.uninstall, r.install);
+    out += render(resolved);
+    out += package_mgr->is_incompatible(resolved) ? "incompatible\n" : "compatible\n";
+    out += package_mgr->is_conflicted(resolved) ? "conflicted\n" : "no conflict\n";
+  }
+  for (int i = 0; i < kPackages; i += 5) {
+    out += spec_mgr->find_id("PKG_" + std::to_string(i) + "_7").sref + " ";
+    out += spec_mgr->find_orqid_in_spec("OLD_" + std::to_string(i), "old-" + std::to_string(i))
+               ? "orqid\n"
+               : "no orqid\n";
+  }
+  return out;
+}
+
+// Starts every thread's work at once, so that they overlap.
+class start_line {
+ public:
+  explicit start_line(int parties) : waiting_(parties) {}
+  void arrive_and_wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (--waiting_ == 0) {
+      open_.notify_all();
+      return;
+    }
+    open_.wait(lock, [this] { return waiting_ == 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_;
+  int waiting_;
+};
+
+struct thread_result {
+  std::vector<std::string> outputs;
+  std::vector<std::string> lines;
+  std::string error;
+};
+
+class ThreadsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    document_ = specification();
+    for (int t = 0; t < kThreads; ++t) {
+      sources_.push_back(ox_refhost::make_memory_source(installed_for(t)));
+    }
+  }
+
+  std::string document_;
+  std::vector<std::shared_ptr<ox_refhost::memory_store_source>> sources_;
+};
+
+TEST_F(ThreadsTest, EachThreadWithItsOwnHostGetsTheSingleThreadedResultAndLog) {
+  // One thread after the other first.
+  std::vector<std::string> expected_output(kThreads);
+  std::vector<std::vector<std::string>> expected_lines(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    test_host host;
+    expected_output[t] = run_scenario(t, host.context(), sources_[t], document_);
+    expected_lines[t] = host.lines();
+  }
+  for (int t = 1; t < kThreads; ++t) {
+    ASSERT_NE(expected_output[t], expected_output[0]) << "the threads must do different work";
+  }
+  ASSERT_NE(expected_output[0].find("incompatible"), std::string::npos);
+  ASSERT_NE(expected_output[0].find("\ncompatible"), std::string::npos);
+
+  // Then all at once, several rounds each.
+  std::vector<thread_result> results(kThreads);
+  start_line start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      try {
+        for (int round = 0; round < kRounds; ++round) {
+          test_host host;
+          results[t].outputs.push_back(run_scenario(t, host.context(), sources_[t], document_));
+          if (round == 0) {
+            results[t].lines = host.lines();
+          }
+        }
+      } catch (const std::exception& error) {
+        results[t].error = error.what();
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(results[t].error, "") << "thread " << t;
+    ASSERT_EQ(results[t].outputs.size(), static_cast<std::size_t>(kRounds)) << "thread " << t;
+    for (int round = 0; round < kRounds; ++round) {
+      EXPECT_EQ(results[t].outputs[round], expected_output[t])
+          << "thread " << t << ", round " << round;
+    }
+    EXPECT_EQ(results[t].lines, expected_lines[t]) << "thread " << t;
+  }
+}
+
+TEST_F(ThreadsTest, ThreadsSharingOneContextLoggerAndStoreSourceGetTheSameResults) {
+  // One host for everybody: the context, its logger and one store source are
+  // shared; each thread still has managers of its own.
+  test_host shared;
+  const std::shared_ptr<ox_refhost::store_source> one_source = sources_[1];
+  const std::string expected = run_scenario(1, shared.context(), one_source, document_);
+  const std::size_t lines_per_run = shared.records().size();
+  shared.clear();
+
+  std::vector<thread_result> results(kThreads);
+  start_line start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      try {
+        for (int round = 0; round < kRounds; ++round) {
+          results[t].outputs.push_back(run_scenario(1, shared.context(), one_source, document_));
+        }
+      } catch (const std::exception& error) {
+        results[t].error = error.what();
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(results[t].error, "") << "thread " << t;
+    for (const std::string& output : results[t].outputs) {
+      EXPECT_EQ(output, expected) << "thread " << t;
+    }
+  }
+  // Every line of every run reached the shared logger, whole.
+  const std::vector<ox_refhost::log_record> records = shared.records();
+  EXPECT_EQ(records.size(), lines_per_run * kThreads * kRounds);
+  for (const ox_refhost::log_record& record : records) {
+    EXPECT_EQ(record.service, "pm_service");
+  }
+}
+
+}  // namespace
+}  // namespace ox_test
+}  // namespace tarvik
