@@ -6,6 +6,7 @@
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
+#include <unordered_map>
 
 #include "session.hpp"
 #include "tarvik/ox/host/ox_regex.h"
@@ -13,6 +14,7 @@
 #include "tarvik/ox/spec.hpp"
 #include "tarvik/ox/version.hpp"
 #include "tarvik/ox/xml.hpp"
+#include "tarvik/ox_refhost/regex.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -493,13 +495,94 @@ class linter {
   }
 
   // The look-ups' rule: the sref equals the id, or the pattern matches it.
-  bool answers(std::size_t index, const std::string& id) {
-    const kept_entry& entry = kept_[index];
-    if (entry.spec.sref == id) {
-      return true;
+  bool pattern_matches(std::size_t index, const std::string& id) {
+    if (id.find('\0') != std::string::npos) {
+      return false;
     }
-    ox_regex_s* regex = patterns_.get(entry.spec.softwareids);
+    ox_regex_s* regex = patterns_.get(kept_[index].spec.softwareids);
     return regex != nullptr && ox_regex_match(regex, id.c_str()) != 0;
+  }
+
+  // Every kept entry that answers to `id`, ascending. Asking each entry in
+  // turn would make the checks below grow with the square of the entries;
+  // instead entries are indexed by sref and by what the host tells of their
+  // patterns, and only patterns it cannot describe are tried one by one.
+  const std::vector<std::size_t>& answering(const std::string& id) {
+    build_answer_index();
+    auto cached = answering_.find(id);
+    if (cached != answering_.end()) {
+      return cached->second;
+    }
+    std::vector<std::size_t> found;
+    auto take_all = [&](const std::vector<std::size_t>& entries) {
+      found.insert(found.end(), entries.begin(), entries.end());
+    };
+    auto take_confirmed = [&](const std::vector<std::size_t>& entries) {
+      for (std::size_t index : entries) {
+        if (pattern_matches(index, id)) {
+          found.push_back(index);
+        }
+      }
+    };
+    if (auto it = by_sref_.find(id); it != by_sref_.end()) {
+      take_all(it->second);
+    }
+    if (auto it = by_literal_.find(id); it != by_literal_.end()) {
+      take_all(it->second);
+    }
+    if (auto it = by_narrowed_exact_.find(id); it != by_narrowed_exact_.end()) {
+      take_confirmed(it->second);
+    }
+    for (std::size_t length = 1; length <= id.size() && !by_prefix_.empty(); ++length) {
+      if (auto it = by_prefix_.find(id.substr(0, length)); it != by_prefix_.end()) {
+        take_confirmed(it->second);
+      }
+    }
+    take_confirmed(undescribed_);
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return answering_.emplace(id, std::move(found)).first->second;
+  }
+
+  void build_answer_index() {
+    if (answer_index_built_) {
+      return;
+    }
+    answer_index_built_ = true;
+    const ox_regex_literals_s* literals = ox_refhost::regex_literals();
+    struct description {
+      std::vector<std::string> exact;
+      std::vector<std::string> prefixes;
+    };
+    for (std::size_t index = 0; index < kept_.size(); ++index) {
+      const ox::software_spec& spec = kept_[index].spec;
+      by_sref_[spec.sref].push_back(index);
+      description shape;
+      const bool described =
+          literals != nullptr && spec.softwareids.find('\0') == std::string::npos &&
+          literals->describe(
+              literals, spec.softwareids.c_str(),
+              [](void* user, const char* text, std::size_t length, int exact) {
+                auto* out = static_cast<description*>(user);
+                (exact != 0 ? out->exact : out->prefixes).emplace_back(text, length);
+              },
+              &shape) != 0;
+      if (!described) {
+        undescribed_.push_back(index);
+      } else if (shape.prefixes.empty()) {
+        // A plain alternation of literals matches exactly those texts.
+        for (const std::string& text : shape.exact) {
+          by_literal_[text].push_back(index);
+        }
+      } else {
+        for (const std::string& text : shape.exact) {
+          by_narrowed_exact_[text].push_back(index);
+        }
+        for (const std::string& prefix : shape.prefixes) {
+          by_prefix_[prefix].push_back(index);
+        }
+      }
+    }
   }
 
   void check_srefs() {
@@ -507,11 +590,7 @@ class linter {
     for (const pending_relation& relation : pending_) {
       auto found = known.find(relation.sref);
       if (found == known.end()) {
-        bool any = false;
-        for (std::size_t k = 0; k < kept_.size() && !any; ++k) {
-          any = answers(k, relation.sref);
-        }
-        found = known.emplace(relation.sref, any).first;
+        found = known.emplace(relation.sref, !answering(relation.sref).empty()).first;
       }
       if (found->second) {
         continue;
@@ -562,8 +641,11 @@ class linter {
         continue;
       }
       std::vector<std::size_t> candidates;
-      for (std::size_t a = 0; a < b; ++a) {
-        if (!kept_[a].spec.versions.ranges.empty() && answers(a, later.sref)) {
+      for (std::size_t a : answering(later.sref)) {
+        if (a >= b) {
+          break;
+        }
+        if (!kept_[a].spec.versions.ranges.empty()) {
           candidates.push_back(a);
         }
       }
@@ -603,6 +685,13 @@ class linter {
   std::vector<pending_relation> pending_;
   lint_result result_;
   pattern_cache patterns_;
+  bool answer_index_built_ = false;
+  std::unordered_map<std::string, std::vector<std::size_t>> by_sref_;
+  std::unordered_map<std::string, std::vector<std::size_t>> by_literal_;
+  std::unordered_map<std::string, std::vector<std::size_t>> by_narrowed_exact_;
+  std::unordered_map<std::string, std::vector<std::size_t>> by_prefix_;
+  std::vector<std::size_t> undescribed_;
+  std::unordered_map<std::string, std::vector<std::size_t>> answering_;
   bool loaded_any_ = false;
 };
 
