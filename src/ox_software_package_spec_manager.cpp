@@ -267,6 +267,11 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
          child = ox_xml_node_get_next_sibling(child)) {
       parse_software(child);
     }
+    if (indexed_lookups) {
+      // Index the new entries now, so that the first resolution after an
+      // import costs what every later one does.
+      lookups();
+    }
   } catch (...) {
     specs.erase(specs.begin() + static_cast<std::ptrdiff_t>(previous_count), specs.end());
     spec_version.swap(previous_version);

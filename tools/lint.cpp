@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <pugixml.hpp>
+#include <set>
 #include <sstream>
 #include <unordered_map>
 
@@ -533,7 +534,10 @@ class linter {
     if (auto it = by_narrowed_exact_.find(id); it != by_narrowed_exact_.end()) {
       take_confirmed(it->second);
     }
-    for (std::size_t length = 1; length <= id.size() && !by_prefix_.empty(); ++length) {
+    for (std::size_t length : prefix_lengths_) {
+      if (length > id.size()) {
+        break;
+      }
       if (auto it = by_prefix_.find(id.substr(0, length)); it != by_prefix_.end()) {
         take_confirmed(it->second);
       }
@@ -580,6 +584,7 @@ class linter {
         }
         for (const std::string& prefix : shape.prefixes) {
           by_prefix_[prefix].push_back(index);
+          prefix_lengths_.insert(prefix.size());
         }
       }
     }
@@ -690,6 +695,7 @@ class linter {
   std::unordered_map<std::string, std::vector<std::size_t>> by_literal_;
   std::unordered_map<std::string, std::vector<std::size_t>> by_narrowed_exact_;
   std::unordered_map<std::string, std::vector<std::size_t>> by_prefix_;
+  std::set<std::size_t> prefix_lengths_;
   std::vector<std::size_t> undescribed_;
   std::unordered_map<std::string, std::vector<std::size_t>> answering_;
   bool loaded_any_ = false;
