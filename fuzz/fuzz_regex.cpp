@@ -10,6 +10,7 @@
 #include "fuzz_support.hpp"
 #include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox_refhost/limits.hpp"
+#include "tarvik/ox_refhost/regex.hpp"
 
 namespace {
 
@@ -32,6 +33,9 @@ std::string repeated(const std::string& seed, std::size_t length, char filler) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Every input compiles its pattern afresh, and the host's cache of
+  // compiled patterns does not grow with the run.
+  tarvik::ox_refhost::clear_regex_cache();
   const std::string input = tarvik::ox_fuzz::as_text(data, size);
   const std::size_t nul = input.find('\0');
   const std::string pattern = input.substr(0, nul);
