@@ -26,7 +26,7 @@ CTEST_FLAGS    ?= --output-on-failure -j $(JOBS)
 
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
-# The bundled examples: a specification for two platforms, the software
+# The bundled examples: a catalog for two platforms, the software
 # installed on a linux-x64 machine, and requests. Some requests fail on
 # purpose (exit status 1); only a status of 2 or more fails the target.
 OXPM          = $(BUILD_DIR)/tools/oxpm

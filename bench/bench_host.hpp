@@ -63,7 +63,7 @@ class bench_host {
     context_.set_logger(nullptr);
   }
 
-  // Imports the workload's specification and installs its installed list.
+  // Imports the workload's catalog and installs its installed list.
   void load(const workload& w) {
     spec->set_platform(w.options.platform);
     spec->import(w.spec_xml.data(), w.spec_xml.size());

@@ -1,4 +1,4 @@
-// Import of a specification document: bytes of XML per second, from the
+// Import of a catalog document: bytes of XML per second, from the
 // buffer to the last entry appended (the host's XML parse included).
 #include <benchmark/benchmark.h>
 

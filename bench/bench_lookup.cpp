@@ -1,4 +1,4 @@
-// The specification look-ups, as the dependency stage asks them: by software
+// The catalog look-ups, as the dependency stage asks them: by software
 // (find), by id (find_id), a pattern against an id (find_software_id), and a
 // management id against a software's pattern (find_orqid_in_spec). "plain" is
 // the reference walk (every pattern compiled afresh, entries in list order),

@@ -1,5 +1,5 @@
 // A whole package_manager::resolve of the workload's request, with the
-// specification imported and the store filled beforehand (not timed): the
+// catalog imported and the store filled beforehand (not timed): the
 // rescan of the installed software, the dependency stage with every look-up
 // and log line, and the conflict stage.
 #include <benchmark/benchmark.h>
@@ -36,7 +36,7 @@ void label(benchmark::State& state) {
 
 // Arguments: size (0 small, 1 large, 2 huge, 3 the large request against the
 // huge catalog), patterns (0 or 1), mode (0 plain, 1 indexed). The same managers serve every
-// iteration, as in an agent that keeps its specification between requests.
+// iteration, as in an agent that keeps its catalog between requests.
 void BM_resolve(benchmark::State& state) {
   static std::map<std::tuple<long, long, long>, std::unique_ptr<bench_host>> hosts;
   const workload& w = cached_workload(size_by_index(state.range(0)), state.range(1) != 0);

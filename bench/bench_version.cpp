@@ -1,4 +1,4 @@
-// Version texts: every "version" attribute of a specification is read through
+// Version texts: every "version" attribute of a catalog is read through
 // these, and the dependency stage writes them back into its log lines.
 #include <benchmark/benchmark.h>
 

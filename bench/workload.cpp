@@ -250,7 +250,7 @@ workload generate(const workload_options& options) {
   }
   random.shuffle(elements);
 
-  // The specification document, one element per line.
+  // The catalog document, one element per line.
   std::string& xml = out.spec_xml;
   xml.reserve(elements.size() * 300);
   xml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<specs version=\"bench-";

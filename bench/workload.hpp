@@ -1,4 +1,4 @@
-// The benchmark workload: a seeded, deterministic package specification with
+// The benchmark workload: a seeded, deterministic package catalog with
 // the software installed on a machine and an install request against it,
 // shaped like the catalogs a management server hands out. The same problem
 // can be written as a testsolv testcase, so that a general-purpose resolver
@@ -51,7 +51,7 @@ struct package_version {
 
 struct workload {
   workload_options options;
-  // The specification document.
+  // The catalog document.
   std::string spec_xml;
   // Installed software, in walk order, and the install request, in order.
   std::vector<package_version> installed;

@@ -1,8 +1,8 @@
-// A whole resolution whose specification, installed software and request all
+// A whole resolution whose catalog, installed software and request all
 // come from the input, with the six managers wired as a host wires them. The
 // input is three parts separated by a line "####":
 //
-//   <specification XML>
+//   <catalog XML>
 //   ####
 //   <JSON inventory of the installed software; empty: nothing installed>
 //   ####
@@ -198,7 +198,7 @@ void check_result(const fuzz_input& input, const std::vector<software>& installe
   }
 }
 
-// The six managers wired as a host wires them, the specification imported.
+// The six managers wired as a host wires them, the catalog imported.
 struct managers {
   managers(ox_context_s* context, const fuzz_input& input, bool indexed)
       : spec_mgr(std::make_shared<package_spec_manager>(context)),
@@ -227,7 +227,7 @@ struct managers {
     } catch (const pm_exception& error) {
       require(error.code() == OX_ERROR_PARSE || error.code() == OX_ERROR_LIMIT_EXCEEDED,
               "a specification that does not load fails with a load code");
-      // Resolve against the empty specification.
+      // Resolve against the empty catalog.
     }
   }
 
@@ -290,7 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(package_mgr->is_incompatible(result) == stopped_by_finding,
           "incompatible exactly when the last entry has a finding");
 
-  // Nothing is kept between resolutions but the wiring, the specification and
+  // Nothing is kept between resolutions but the wiring, the catalog and
   // the installed list, which the rescan reads anew.
   try {
     const std::vector<installing_software> again =

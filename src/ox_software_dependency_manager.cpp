@@ -124,7 +124,7 @@ struct software_dependency_manager::scan_state {
 namespace {
 
 // The entries of the working list that a pattern recognises, in list order:
-// each asked of the spec manager in turn (the plain walk, without `pattern`),
+// each asked of the catalog manager in turn (the plain walk, without `pattern`),
 // or through the index.
 class candidate_finder {
  public:
@@ -297,7 +297,7 @@ std::vector<installing_software> software_dependency_manager::check_installorder
   int counter = 0;
   for (const installing_software& requested : install_list) {
     installing_software working = requested;
-    // A missing specification entry drops this install entry and the walk
+    // A missing catalog entry drops this install entry and the walk
     // goes on. Only the library's own errors are findings of this kind: an
     // allocation failure must not pass for a missing entry (and silently
     // shorten the result), so it travels on to the caller.

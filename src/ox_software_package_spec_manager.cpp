@@ -1,4 +1,4 @@
-// The package specification: its record types' out-of-line parts, the import
+// The package catalog: its record types' out-of-line parts, the import
 // of the host's XML document and the look-ups over the imported entries.
 //
 // The look-ups answer as a linear walk in list order that compiles the
@@ -241,8 +241,8 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
   OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "importing spec content.");
 
   // A document is imported whole or not at all: should memory run out half
-  // way, the entries read so far go again and the spec version is restored,
-  // so the host never resolves against a silently shortened specification.
+  // way, the entries read so far go again and the catalog version is restored,
+  // so the host never resolves against a silently shortened catalog.
   const std::size_t previous_count = specs.size();
   std::string previous_version;
   try {

@@ -1,5 +1,5 @@
 // The indexed look-ups and scans against the plain walks they replace:
-// random specifications, installed lists and requests, resolved once through
+// random catalogs, installed lists and requests, resolved once through
 // the indexes (with and without the host's pattern capability) and once
 // through the plain linear walks, must give the same resolved lists, the same
 // look-up answers and the same log lines, line for line.

@@ -1,4 +1,4 @@
-// Look-ups over the specification entries: find, find_id, find_software_id,
+// Look-ups over the catalog entries: find, find_id, find_software_id,
 // find_orqid_in_spec and add. Patterns run on the reference host, which
 // requires a pattern to match the whole id.
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Import of the specification document and the relation and conflict
+// Import of the catalog document and the relation and conflict
 // parsers. The look-ups are in ox_software_package_spec_manager_lookup_test.
 #include "tarvik/ox/package_spec_manager.hpp"
 

@@ -1,5 +1,5 @@
 // Whole resolutions through package_manager::resolve, wired as a host wires
-// the six managers, over the reference host: a specification given as XML
+// the six managers, over the reference host: a catalog given as XML
 // text, an in-memory installed-application store and a capturing logger.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -204,7 +204,7 @@ TEST_F(ResolutionTest, ObsoleteEntryStopsTheWalkBeforeUninstallsRun) {
                                          "<core-server>, installed version:2.0.0.0 "));
 }
 
-TEST_F(ResolutionTest, EntryWithoutSpecificationEntryIsLeftOut) {
+TEST_F(ResolutionTest, EntryWithoutCatalogEntryIsLeftOut) {
   auto result = pm->resolve({}, {sw("UNKNOWN", "1.0"), sw("WINONLY", "1.0"), sw("CORE", "2.0")});
   EXPECT_THAT(describe(result), ElementsAre("CORE 2.0.0.0 1"));
   const auto lines = host.lines();

@@ -41,7 +41,7 @@ constexpr int kPackages = 24;
 // A chain of packages: pkg-i depends on pkg-(i-1) 1.x and is compatible with
 // pkg-(i-2) up to 2.x; every third one uninstalls its predecessor's old id;
 // every fifth has obsolete versions. Ids are matched through patterns.
-std::string specification() {
+std::string catalog_document() {
   std::ostringstream out;
   out << "<specs version=\"9\"><softwares>\n";
   for (int i = 0; i < kPackages; ++i) {
@@ -196,7 +196,7 @@ struct thread_result {
 class ThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    document_ = specification();
+    document_ = catalog_document();
     for (int t = 0; t < kThreads; ++t) {
       sources_.push_back(ox_refhost::make_memory_source(installed_for(t)));
     }

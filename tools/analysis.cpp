@@ -29,7 +29,7 @@ entry_status status_of(const installing_software& entry) {
 }
 
 // The install-order walk as the dependency stage runs it, replayed with the
-// specification's look-ups so that each decision can be named.
+// catalog's look-ups so that each decision can be named.
 class replay {
  public:
   replay(const ox::package_spec_manager& specs, const std::vector<installing_software>& resolved,
@@ -278,7 +278,7 @@ analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::so
 
   // The install entries of the result are the examined requests, in order:
   // entries left out before the one that stopped the walk had no
-  // specification entry, entries after it were not examined. Equal requests
+  // catalog entry, entries after it were not examined. Equal requests
   // (same id and version) are looked up alike, so matching each result entry
   // to the earliest equal request is exact.
   std::size_t next = out.installed_count;

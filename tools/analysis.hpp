@@ -2,7 +2,7 @@
 // entries were resolved and which not (and why), why each installed software
 // is removed, and for each examined install entry how its relations were
 // judged. The resolved list and its findings are the library's; the reasons
-// are worked out again from the specification with the library's public
+// are worked out again from the catalog with the library's public
 // look-ups, replaying the walk in request order.
 #ifndef TARVIK_OXPM_TOOLS_ANALYSIS_HPP_
 #define TARVIK_OXPM_TOOLS_ANALYSIS_HPP_
@@ -24,7 +24,7 @@ enum class entry_status {
   obsolete,              // in the result, its version is obsolete: the walk stopped here
   failed_dependency,     // in the result with an unmet dependency: the walk stopped here
   failed_compatibility,  // in the result with a failed compatibility: the walk stopped here
-  no_spec_entry,         // left out: no specification entry for its id and version
+  no_spec_entry,         // left out: no catalog entry for its id and version
   not_examined,          // after the entry that stopped the walk
 };
 
@@ -39,7 +39,7 @@ struct relation_check {
     missing,        // depends: nothing in the working list matches
     marked,         // depends: the first match is marked for removal
     wrong_version,  // depends: the first match is outside the ranges
-    unknown_sref,   // no specification entry answers to the sref
+    unknown_sref,   // no catalog entry answers to the sref
     absent,         // compatible: no unmarked match; passes
     in_range,       // compatible: the first unmarked match is in range; passes
     out_of_range,   // compatible: the first unmarked match is outside; fails
@@ -48,7 +48,7 @@ struct relation_check {
   kind_t kind = kind_t::depends;
   std::string sref;
   // As written for a dependency; the ranges' text for a compatibility, whose
-  // text the specification does not keep.
+  // text the catalog does not keep.
   std::string version_text;
   ox::version_ranges versions;
   // The entry that the sref names (when known): its pattern decides which

@@ -9,7 +9,7 @@ namespace oxpm {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitProblem = 1;  // the request, or the specification, has a problem
+inline constexpr int kExitProblem = 1;  // the request, or the catalog, has a problem
 inline constexpr int kExitUsage = 2;    // bad arguments or an input that cannot be read
 inline constexpr int kExitLibrary = 3;  // the library threw pm_exception
 

@@ -1,4 +1,4 @@
-// Tells a specification's author everything that the import passes over in
+// Tells a catalog's author everything that the import passes over in
 // silence, with the line of the element: incomplete software, relation and
 // "registry" elements, version texts that hold no valid range or lose
 // ranges, softwareids patterns that do not compile, action texts read as

@@ -1,5 +1,5 @@
 // One embedding of the library as a host runs it: a reference host context
-// with its logger, the six managers wired together, the specification
+// with its logger, the six managers wired together, the catalog
 // imported, the installed-application store pointed at its source.
 #ifndef TARVIK_OXPM_TOOLS_SESSION_HPP_
 #define TARVIK_OXPM_TOOLS_SESSION_HPP_
@@ -81,7 +81,7 @@ class session {
 // "<code> (<name>)", the way the tool names a library or host error code.
 std::string describe_code(ox_error_e code);
 
-// Why a specification document does not load, as the XML parser sees it
+// Why a catalog document does not load, as the XML parser sees it
 // ("line 3: Start-end tags mismatch"); empty when the parser accepts it.
 std::string xml_diagnosis(const std::string& content);
 

@@ -1,4 +1,4 @@
-// The specification entry that the look-ups return for an id (and a
+// The catalog entry that the look-ups return for an id (and a
 // version), with its relations.
 #ifndef TARVIK_OXPM_TOOLS_SHOW_HPP_
 #define TARVIK_OXPM_TOOLS_SHOW_HPP_

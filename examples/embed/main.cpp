@@ -1,5 +1,5 @@
 // A host agent that embeds the oxpm library: it wires the six managers to one
-// host context, imports a package specification from a buffer, tells the
+// host context, imports a package catalog from a buffer, tells the
 // reference host which software is installed, routes the library's log lines
 // into a sink of its own, resolves requests and reads the findings.
 //
@@ -24,11 +24,11 @@ namespace refhost = tarvik::ox_refhost;
 
 namespace {
 
-// What the agent's configuration service would hand over: the specification
+// What the agent's configuration service would hand over: the catalog
 // as bytes. The scanner needs the agent 2.x or 3.x, is compatible only with
 // runtime 5.0 or later and replaces the old scanner, which is known under two
 // ids.
-constexpr char kSpecification[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+constexpr char kCatalog[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <specs version="2024.2">
   <softwares>
     <software sref="AGENT" name="Agent" platforms="linux-x64,windows-x64"
@@ -91,7 +91,7 @@ void print_result(const ox::package_manager& pm,
               << state_text(entry.state) << "]\n";
     for (const ox::software& missing : entry.failed_dependencies) {
       // id: the pattern that recognises the required software; version_text:
-      // the requirement as the specification writes it.
+      // the requirement as the catalog writes it.
       std::cout << "    unmet dependency: " << missing.id << ", requires \"" << missing.version_text
                 << "\"\n";
     }
@@ -149,12 +149,12 @@ int main() {
 
     // The platform first: it filters the software elements of later imports.
     spec->set_platform("linux-x64");
-    spec->import(kSpecification, sizeof(kSpecification) - 1);
+    spec->import(kCatalog, sizeof(kCatalog) - 1);
     std::cout << "specification " << spec->get_spec_version() << ": " << spec->get_specs().size()
               << " entries for linux-x64\n";
     print_log(*sink);
 
-    // The dependency and conflict managers read the specification and the
+    // The dependency and conflict managers read the catalog and the
     // installed software; the package manager holds all five. It rescans
     // softdb, and the dependency manager reads the same instance.
     dependency->set_spec_mgr(spec);

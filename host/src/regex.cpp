@@ -1,7 +1,7 @@
 // The reference host's regular expressions, on RE2.
 //
 // Patterns, and many of the ids they are tested on, come from the package
-// specification, i.e. from outside the process. RE2 matches in time linear in
+// catalog, i.e. from outside the process. RE2 matches in time linear in
 // the text; the stated limits (limits.hpp) also bound what one pattern may
 // cost to compile, what each byte of a match may cost (through the program
 // size) and how long a text may be, so no pattern can stall a resolution.

@@ -61,7 +61,7 @@ bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
   std::size_t i = 0;
   while (i < size) {
     // Eight bytes at a time through the ASCII that makes up nearly all of a
-    // specification; the zero-byte test is exact for words without high bits.
+    // catalog; the zero-byte test is exact for words without high bits.
     while (size - i >= 8) {
       std::uint64_t word;
       std::memcpy(&word, text + i, sizeof(word));
@@ -183,7 +183,7 @@ bool nesting_exceeds(std::string_view text, std::size_t limit) {
       i = skip_past(lt + 2, ">");
     } else {
       // A start tag; quoted values may hold '>'. Values make up most of a
-      // specification's text, so they are skipped whole.
+      // catalog's text, so they are skipped whole.
       std::size_t j = lt + 1;
       i = npos;
       while (j < text.size()) {

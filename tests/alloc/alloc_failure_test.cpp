@@ -42,7 +42,7 @@ using ox_refhost::installed_application;
 
 // Every kind of element and relation, references that the host expands, an
 // entry for another platform and a child that is no software element.
-constexpr char kSpecification[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+constexpr char kCatalog[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE specs [<!ENTITY unused "never expanded">]>
 <specs version="7.1">
   <softwares>
@@ -214,7 +214,7 @@ struct host_setup {
     inventory = ox_refhost::make_inventory_source(inventory_path);
   }
 
-  void import() { spec_mgr->import(kSpecification, sizeof(kSpecification) - 1); }
+  void import() { spec_mgr->import(kCatalog, sizeof(kCatalog) - 1); }
 
   test_host host;
   std::shared_ptr<switchable_source> source;
@@ -256,7 +256,7 @@ attempt measured(Body body) {
   return result;
 }
 
-// Imports the specification a second time under injection, over a manager
+// Imports the catalog a second time under injection, over a manager
 // that already holds it once.
 attempt import_with_failure(std::size_t nth, failure_mode mode, bool indexed) {
   return measured([&](attempt& result) {
@@ -319,7 +319,7 @@ attempt resolve_with_failure(std::size_t nth, failure_mode mode, bool indexed) {
     }
     if (result.threw) {
       // The installed list is the one before or the one of the store: never
-      // a part of either. The specification is untouched.
+      // a part of either. The catalog is untouched.
       const std::string installed = render(setup.softdb_mgr->get_installed_product_list());
       result.state.assign(installed == installed_before ? "installed: before"
                                                         : "installed: " + installed);

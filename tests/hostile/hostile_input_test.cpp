@@ -1,4 +1,4 @@
-// Hostile inputs through the built oxpm tool: specifications an attacker
+// Hostile inputs through the built oxpm tool: catalogs an attacker
 // wrote (entity bombs, external entities, extreme nesting and sizes, broken
 // encodings, cut documents, hostile patterns, odd version texts) and
 // inventories anyone could have written. Every run must end by itself with a
@@ -164,10 +164,10 @@ const std::set<int> kResult = {0, 1};
 const std::set<int> kError = {2};
 const std::set<int> kAny = {0, 1, 2};
 
-// A valid specification with every relation; the documents below are made
+// A valid catalog with every relation; the documents below are made
 // from it.
-std::string small_specification(const std::string& inside_softwares = "",
-                                const std::string& prolog = "") {
+std::string small_catalog(const std::string& inside_softwares = "",
+                          const std::string& prolog = "") {
   return prolog +
          "<specs version=\"1\"><softwares>"
          "<software sref=\"a\" name=\"A\" platforms=\"p\" version=\"1.0:1.9\" "
@@ -226,7 +226,7 @@ class HostileInputTest : public ::testing::Test {
 };
 
 TEST_F(HostileInputTest, TheValidDocumentResolvesAndLints) {
-  const fs::path spec = file("valid.xml", small_specification());
+  const fs::path spec = file("valid.xml", small_catalog());
   const run_result resolved = resolve(spec);
   expect_defined(resolved, {0}, "valid");
   EXPECT_NE(resolved.out.find("a  1.5.0.0"), std::string::npos) << resolved.out;
@@ -243,16 +243,14 @@ TEST_F(HostileInputTest, DoctypesAreNeverExpandedNorFollowed) {
     laughs += "\">";
   }
   laughs += "]>\n";
-  const std::string bomb =
-      small_specification(software_element("&lol9;", "&lol9;", "&lol9;"), laughs);
+  const std::string bomb = small_catalog(software_element("&lol9;", "&lol9;", "&lol9;"), laughs);
   expect_spec("billion-laughs.xml", bomb, kResult, kAny);
 
   const std::string external =
       "<!DOCTYPE specs [<!ENTITY xxe SYSTEM \"file:///etc/passwd\">"
       "<!ENTITY % remote SYSTEM \"file:///nonexistent/remote.dtd\"> %remote;]>\n";
-  const fs::path spec =
-      file("external.xml",
-           small_specification(software_element("x", "1.0", "x", "<i>&xxe;</i>"), external));
+  const fs::path spec = file(
+      "external.xml", small_catalog(software_element("x", "1.0", "x", "<i>&xxe;</i>"), external));
   for (const run_result& r :
        {resolve(spec, {"--install", "&xxe;=1.0"}),
         run_oxpm({"show", "--spec", spec.string(), "--platform", "p", "x"}, scratch_),
@@ -272,25 +270,24 @@ TEST_F(HostileInputTest, ExtremeNestingAndSizesAreRefusedOrRead) {
   for (int i = 0; i < 1'000'000; ++i) {
     deep += "</e>";
   }
-  expect_spec("million-deep.xml", small_specification("<x>" + deep + "</x>"), kError, kAny);
+  expect_spec("million-deep.xml", small_catalog("<x>" + deep + "</x>"), kError, kAny);
   expect_spec("million-deep-unclosed.xml", deep.substr(0, 3'000'000), kError, kAny);
 
   // Past the host's buffer limit, and past the tool's input limit.
   const std::string huge_value(100u * 1024 * 1024, 'v');
-  expect_spec("100mb-attribute.xml",
-              small_specification(software_element("big", huge_value, "big")), kError, kError);
+  expect_spec("100mb-attribute.xml", small_catalog(software_element("big", huge_value, "big")),
+              kError, kError);
   // Within the limits: read whole, the pattern refused for its length.
   const std::string large_value(12u * 1024 * 1024, 'v');
   expect_spec("12mb-attributes.xml",
-              small_specification(software_element(large_value, "1.0", large_value)), kResult,
-              kAny);
+              small_catalog(software_element(large_value, "1.0", large_value)), kResult, kAny);
 
   std::string siblings;
   siblings.reserve(5'000'000);
   for (int i = 0; i < 1'000'000; ++i) {
     siblings += "<x/>";
   }
-  expect_spec("million-siblings.xml", small_specification(siblings), kResult, kAny);
+  expect_spec("million-siblings.xml", small_catalog(siblings), kResult, kAny);
 }
 
 std::string many_software_entries(int count) {
@@ -298,7 +295,7 @@ std::string many_software_entries(int count) {
   for (int i = 0; i < count; ++i) {
     entries += software_element("s" + std::to_string(i), "1.0", "s" + std::to_string(i));
   }
-  return small_specification(entries);
+  return small_catalog(entries);
 }
 
 TEST_F(HostileInputTest, AHundredThousandSoftwareEntriesResolve) {
@@ -316,7 +313,7 @@ TEST_F(HostileInputTest, AHundredThousandSoftwareEntriesLint) {
 
 TEST_F(HostileInputTest, BrokenDocumentsAreClearErrors) {
   using namespace std::string_literals;
-  const std::string valid = small_specification();
+  const std::string valid = small_catalog();
   std::string utf16 = "\xFF\xFE";
   for (const char c : valid) {
     utf16 += c;
@@ -326,16 +323,15 @@ TEST_F(HostileInputTest, BrokenDocumentsAreClearErrors) {
     const char* name;
     std::string content;
   } cases[] = {
-      {"nul-in-attribute.xml", small_specification(software_element("x\0y"s, "1.0", "x"))},
+      {"nul-in-attribute.xml", small_catalog(software_element("x\0y"s, "1.0", "x"))},
       {"nul-at-end.xml", valid + "\0"s},
       {"utf16-bom.xml", utf16},
-      {"invalid-utf8.xml", small_specification(software_element("x\xC3(", "1.0", "x"))},
-      {"surrogate-reference.xml", small_specification(software_element("&#xD800;", "1.0", "x"))},
-      {"beyond-unicode-reference.xml",
-       small_specification(software_element("&#x110000;", "1.0", "x"))},
+      {"invalid-utf8.xml", small_catalog(software_element("x\xC3(", "1.0", "x"))},
+      {"surrogate-reference.xml", small_catalog(software_element("&#xD800;", "1.0", "x"))},
+      {"beyond-unicode-reference.xml", small_catalog(software_element("&#x110000;", "1.0", "x"))},
       {"duplicate-attributes.xml",
-       small_specification("<software sref=\"a\" sref=\"b\" name=\"n\" platforms=\"p\" "
-                           "version=\"1\" softwareids=\"a\"/>")},
+       small_catalog("<software sref=\"a\" sref=\"b\" name=\"n\" platforms=\"p\" "
+                     "version=\"1\" softwareids=\"a\"/>")},
       {"several-roots.xml", valid + valid},
       {"empty.xml", ""},
       {"text-only.xml", "not xml at all"},
@@ -390,7 +386,7 @@ TEST_F(HostileInputTest, HostilePatternsAgainstLongIds) {
   }
   // One entry that every long id reaches last.
   entries += software_element("target", "0:9", "a+");
-  const fs::path spec = file("patterns.xml", small_specification(entries));
+  const fs::path spec = file("patterns.xml", small_catalog(entries));
   for (const std::string& id : {long_a, long_a + "b", std::string(100000, 'a')}) {
     expect_defined(resolve(spec, {"--install", id + "=1.0", "--install", "p0=1.0"}), kResult,
                    "hostile patterns, id of " + std::to_string(id.size()) + " bytes");
@@ -437,7 +433,7 @@ TEST_F(HostileInputTest, VersionTextsOfEveryOddShape) {
                texts[i] + "\"}";
   }
   request += "]}";
-  const fs::path spec = file("versions.xml", small_specification(entries));
+  const fs::path spec = file("versions.xml", small_catalog(entries));
   const fs::path asked = file("versions-request.json", request);
   expect_defined(resolve(spec, {"--request", asked.string()}), kResult, "odd versions");
   expect_defined(resolve(spec, {"--request", asked.string(), "--format", "json"}), kResult,
@@ -451,7 +447,7 @@ TEST_F(HostileInputTest, VersionTextsOfEveryOddShape) {
 }
 
 TEST_F(HostileInputTest, HostileInventories) {
-  const fs::path spec = file("spec.xml", small_specification());
+  const fs::path spec = file("spec.xml", small_catalog());
   const std::string megabyte_id(1024 * 1024, 'i');
   const struct {
     const char* name;
@@ -508,8 +504,8 @@ TEST_F(HostileInputTest, HostileInventories) {
 // either imports or fails with the host's parse code, and never leaves half
 // an import behind.
 TEST(HostileImportTest, EveryPrefixOfAValidDocument) {
-  const std::string valid = small_specification(software_element("c", "1.0", "c"),
-                                                "<?xml version=\"1.0\"?><!-- lead -->");
+  const std::string valid =
+      small_catalog(software_element("c", "1.0", "c"), "<?xml version=\"1.0\"?><!-- lead -->");
   ox_refhost::context context;
   for (std::size_t size = 0; size <= valid.size(); ++size) {
     ox::package_spec_manager manager(context.get());

@@ -38,7 +38,7 @@ std::string document(const std::string& softwares) {
   return "<specs>\n<softwares>\n" + softwares + "</softwares>\n</specs>\n";
 }
 
-TEST(LintTest, FindsEverythingThePurposeMadeSpecificationBreaks) {
+TEST(LintTest, FindsEverythingThePurposeMadeCatalogBreaks) {
   const std::string path = std::string(OXPM_TEST_DATA) + "/lint-bad.xml";
   const lint_result result = lint_documents({{path, read_file(path)}}, "p1");
   const std::set<finding_key> expected = {

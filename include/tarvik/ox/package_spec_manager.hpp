@@ -1,4 +1,4 @@
-// The package specification: entries imported from the host's XML document,
+// The package catalog: entries imported from the host's XML document,
 // and the look-ups the dependency stage asks of them. One import or look-up at
 // a time per manager.
 #ifndef TARVIK_OX_PACKAGE_SPEC_MANAGER_HPP_
@@ -36,7 +36,7 @@ class package_spec_manager {
   // document cannot be loaded; nothing is appended or logged then. Logs the
   // import ("importing spec content." and the lines that follow). All or
   // nothing: when memory runs out while the entries are read, none of this
-  // document's entries is kept, the spec version is restored and
+  // document's entries is kept, the catalog version is restored and
   // pm_exception(OX_ERROR_OUT_OF_MEMORY) is thrown.
   void import(const char* buffer, std::size_t size);
 

@@ -50,7 +50,7 @@ class software_dependency_manager {
       const std::vector<installing_software>& list);
 
   // The steps of the install-order check, for hosts that run them one by
-  // one. Steps b) to d) look entries up in the spec manager: without one they
+  // one. Steps b) to d) look entries up in the catalog manager: without one they
   // throw pm_exception(OX_ERROR_INVALID_ARGUMENT) before logging anything.
   //
   // Step a): true when the entry's version lies in an obsoletes range of the
@@ -78,7 +78,7 @@ class software_dependency_manager {
   // once per scan. The first entry in list order still decides, and the
   // results and log lines are those of testing every entry in turn. For
   // testing and diagnosis, false switches to that plain walk, which asks the
-  // spec manager's find_software_id and find_orqid_in_spec for every entry.
+  // catalog manager's find_software_id and find_orqid_in_spec for every entry.
   // Default true.
   void set_indexed_scans(bool enabled) { indexed_scans = enabled; }
   bool get_indexed_scans() const { return indexed_scans; }

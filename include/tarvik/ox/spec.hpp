@@ -1,4 +1,4 @@
-// The package specification's records: one software_spec per software
+// The package catalog's records: one software_spec per software
 // element, with its relations, and the conflict checks a conflict carries.
 // Plain values, copied out of the XML document: a record never points into it.
 #ifndef TARVIK_OX_SPEC_HPP_
@@ -69,7 +69,7 @@ struct conflict {
   conflict_action action = CONFLICT_ACTION_ERRORFAIL;
 };
 
-// One entry of the package specification.
+// One entry of the package catalog.
 struct software_spec {
   std::string name;
   std::string sref;

@@ -1,5 +1,5 @@
 // The limits the reference host places on the inputs it parses. A package
-// specification comes from outside the process, so every input that could
+// catalog comes from outside the process, so every input that could
 // make the host spend unbounded memory or time is refused up front instead of
 // being attempted: a document or pattern past a limit fails to load or compile
 // with OX_ERROR_LIMIT_EXCEEDED, a text past the match limit does not match.
@@ -16,11 +16,11 @@ namespace ox_refhost {
 
 // Largest document accepted, in bytes. The parsed tree costs up to about 16
 // times the text in memory, so this caps a load at roughly half a gigabyte; a
-// real specification is a few megabytes at most.
+// real catalog is a few megabytes at most.
 inline constexpr std::size_t kMaxXmlBufferBytes = std::size_t{32} * 1024 * 1024;
 
 // Deepest element nesting accepted: the document element is at depth 1. A
-// specification needs five levels (specs/softwares/software/depends/depend);
+// catalog needs five levels (specs/softwares/software/depends/depend);
 // the margin leaves room for documents that carry more than we read.
 inline constexpr std::size_t kMaxXmlElementDepth = 256;
 
