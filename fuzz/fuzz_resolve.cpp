@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "support/wired_managers.hpp"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/pm_exception.hpp"
@@ -200,43 +201,21 @@ void check_result(const fuzz_input& input, const std::vector<software>& installe
 
 // The six managers wired as a host wires them, the catalog imported.
 struct managers {
-  managers(ox_context_s* context, const fuzz_input& input, bool indexed)
-      : spec_mgr(std::make_shared<package_spec_manager>(context)),
-        repo_mgr(std::make_shared<software_repo_manager>(context)),
-        softdb_mgr(std::make_shared<system_software_database_manager>(context)),
-        dependency_mgr(std::make_shared<software_dependency_manager>(context)),
-        conflict_mgr(std::make_shared<software_conflict_manager>(context)),
-        package_mgr(std::make_shared<package_manager>(context)) {
-    dependency_mgr->set_spec_mgr(spec_mgr);
-    dependency_mgr->set_repo_manager(repo_mgr);
-    dependency_mgr->set_softdb_manager(softdb_mgr);
-    conflict_mgr->set_spec_mgr(spec_mgr);
-    conflict_mgr->set_repo_manager(repo_mgr);
-    conflict_mgr->set_softdb_manager(softdb_mgr);
-    package_mgr->set_spec_mgr(spec_mgr);
-    package_mgr->set_repo_manager(repo_mgr);
-    package_mgr->set_softdb_manager(softdb_mgr);
-    package_mgr->set_conflict_manager(conflict_mgr);
-    package_mgr->set_dependency_manager(dependency_mgr);
-    spec_mgr->set_indexed_lookups(indexed);
-    dependency_mgr->set_indexed_scans(indexed);
+  managers(ox_context_s* context, const fuzz_input& input, bool indexed) : wired(context) {
+    wired.spec->set_indexed_lookups(indexed);
+    wired.dependency->set_indexed_scans(indexed);
 
-    spec_mgr->set_platform(input.platform);
+    wired.spec->set_platform(input.platform);
     try {
-      spec_mgr->import(input.spec.data(), input.spec.size());
+      wired.spec->import(input.spec.data(), input.spec.size());
     } catch (const pm_exception& error) {
       require(error.code() == OX_ERROR_PARSE || error.code() == OX_ERROR_LIMIT_EXCEEDED,
-              "a specification that does not load fails with a load code");
+              "a catalog that does not load fails with a load code");
       // Resolve against the empty catalog.
     }
   }
 
-  std::shared_ptr<package_spec_manager> spec_mgr;
-  std::shared_ptr<software_repo_manager> repo_mgr;
-  std::shared_ptr<system_software_database_manager> softdb_mgr;
-  std::shared_ptr<software_dependency_manager> dependency_mgr;
-  std::shared_ptr<software_conflict_manager> conflict_mgr;
-  std::shared_ptr<package_manager> package_mgr;
+  tarvik::ox_test::wired_managers wired;
 };
 
 }  // namespace
@@ -265,8 +244,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       input.inventory.empty() ? nullptr : std::make_shared<text_source>(input.inventory));
 
   const managers indexed(context.get(), input, true);
-  const std::shared_ptr<package_spec_manager>& spec_mgr = indexed.spec_mgr;
-  const std::shared_ptr<package_manager>& package_mgr = indexed.package_mgr;
+  const std::shared_ptr<package_spec_manager>& spec_mgr = indexed.wired.spec;
+  const std::shared_ptr<package_manager>& package_mgr = indexed.wired.package;
 
   std::vector<installing_software> result;
   try {
@@ -304,7 +283,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const managers plain(context.get(), input, false);
   try {
     const std::vector<installing_software> walked =
-        plain.package_mgr->resolve(input.uninstall, input.install);
+        plain.wired.package->resolve(input.uninstall, input.install);
     require(same_result(result, walked), "the plain walks resolve the same way");
   } catch (const pm_exception&) {
     require(false, "the plain walks resolve what the indexes resolve");

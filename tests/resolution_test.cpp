@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/test_host.hpp"
+#include "support/wired_managers.hpp"
 #include "tarvik/ox/ox.hpp"
 #include "tarvik/ox_refhost/store.hpp"
 
@@ -52,26 +53,13 @@ class ResolutionTest : public ::testing::Test {
   ResolutionTest()
       : store(ox_refhost::make_memory_source()),
         scoped(store),
-        spec_mgr(std::make_shared<package_spec_manager>(host.context())),
-        softdb(std::make_shared<system_software_database_manager>(host.context())),
-        repo(std::make_shared<software_repo_manager>(host.context())),
-        dependency(std::make_shared<software_dependency_manager>(host.context())),
-        conflicts(std::make_shared<software_conflict_manager>(host.context())),
-        pm(std::make_shared<package_manager>(host.context())) {
+        wired(host.context()),
+        spec_mgr(wired.spec),
+        softdb(wired.softdb),
+        dependency(wired.dependency),
+        pm(wired.package) {
     spec_mgr->set_platform("linux");
     spec_mgr->import(kSpec, sizeof(kSpec) - 1);
-
-    dependency->set_spec_mgr(spec_mgr);
-    dependency->set_repo_manager(repo);
-    dependency->set_softdb_manager(softdb);
-    conflicts->set_spec_mgr(spec_mgr);
-    conflicts->set_repo_manager(repo);
-    conflicts->set_softdb_manager(softdb);
-    pm->set_spec_mgr(spec_mgr);
-    pm->set_repo_manager(repo);
-    pm->set_softdb_manager(softdb);
-    pm->set_conflict_manager(conflicts);
-    pm->set_dependency_manager(dependency);
     host.clear();
   }
 
@@ -106,11 +94,10 @@ class ResolutionTest : public ::testing::Test {
   ox_test::test_host host;
   std::shared_ptr<ox_refhost::memory_store_source> store;
   ox_refhost::scoped_store_source scoped;
+  ox_test::wired_managers wired;
   std::shared_ptr<package_spec_manager> spec_mgr;
   std::shared_ptr<system_software_database_manager> softdb;
-  std::shared_ptr<software_repo_manager> repo;
   std::shared_ptr<software_dependency_manager> dependency;
-  std::shared_ptr<software_conflict_manager> conflicts;
   std::shared_ptr<package_manager> pm;
 };
 

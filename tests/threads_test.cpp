@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/test_host.hpp"
+#include "support/wired_managers.hpp"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/pm_exception.hpp"
@@ -130,23 +131,9 @@ std::string run_scenario(int t, ox_context_s* context,
                          const std::shared_ptr<ox_refhost::store_source>& source,
                          const std::string& document) {
   const ox_refhost::scoped_store_source scoped(source);
-  auto spec_mgr = std::make_shared<ox::package_spec_manager>(context);
-  auto repo_mgr = std::make_shared<ox::software_repo_manager>(context);
-  auto softdb_mgr = std::make_shared<ox::system_software_database_manager>(context);
-  auto dependency_mgr = std::make_shared<ox::software_dependency_manager>(context);
-  auto conflict_mgr = std::make_shared<ox::software_conflict_manager>(context);
-  auto package_mgr = std::make_shared<ox::package_manager>(context);
-  dependency_mgr->set_spec_mgr(spec_mgr);
-  dependency_mgr->set_repo_manager(repo_mgr);
-  dependency_mgr->set_softdb_manager(softdb_mgr);
-  conflict_mgr->set_spec_mgr(spec_mgr);
-  conflict_mgr->set_repo_manager(repo_mgr);
-  conflict_mgr->set_softdb_manager(softdb_mgr);
-  package_mgr->set_spec_mgr(spec_mgr);
-  package_mgr->set_repo_manager(repo_mgr);
-  package_mgr->set_softdb_manager(softdb_mgr);
-  package_mgr->set_conflict_manager(conflict_mgr);
-  package_mgr->set_dependency_manager(dependency_mgr);
+  const ox_test::wired_managers wired(context);
+  const std::shared_ptr<ox::package_spec_manager>& spec_mgr = wired.spec;
+  const std::shared_ptr<ox::package_manager>& package_mgr = wired.package;
 
   spec_mgr->set_platform("linux-x64");
   spec_mgr->import(document.data(), document.size());

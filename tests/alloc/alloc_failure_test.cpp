@@ -19,6 +19,7 @@
 
 #include "alloc/failing_allocator.hpp"
 #include "support/test_host.hpp"
+#include "support/wired_managers.hpp"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/pm_exception.hpp"
@@ -190,24 +191,13 @@ struct host_setup {
   host_setup(const std::string& inventory_path, bool indexed)
       : source(std::make_shared<switchable_source>()), scoped(source) {
     source->current = ox_refhost::make_memory_source(kInstalledBefore);
-    ox_context_s* context = host.context();
-    spec_mgr = std::make_shared<ox::package_spec_manager>(context);
-    repo_mgr = std::make_shared<ox::software_repo_manager>(context);
-    softdb_mgr = std::make_shared<ox::system_software_database_manager>(context);
-    dependency_mgr = std::make_shared<ox::software_dependency_manager>(context);
-    conflict_mgr = std::make_shared<ox::software_conflict_manager>(context);
-    package_mgr = std::make_shared<ox::package_manager>(context);
-    dependency_mgr->set_spec_mgr(spec_mgr);
-    dependency_mgr->set_repo_manager(repo_mgr);
-    dependency_mgr->set_softdb_manager(softdb_mgr);
-    conflict_mgr->set_spec_mgr(spec_mgr);
-    conflict_mgr->set_repo_manager(repo_mgr);
-    conflict_mgr->set_softdb_manager(softdb_mgr);
-    package_mgr->set_spec_mgr(spec_mgr);
-    package_mgr->set_repo_manager(repo_mgr);
-    package_mgr->set_softdb_manager(softdb_mgr);
-    package_mgr->set_conflict_manager(conflict_mgr);
-    package_mgr->set_dependency_manager(dependency_mgr);
+    const ox_test::wired_managers wired(host.context());
+    spec_mgr = wired.spec;
+    repo_mgr = wired.repo;
+    softdb_mgr = wired.softdb;
+    dependency_mgr = wired.dependency;
+    conflict_mgr = wired.conflicts;
+    package_mgr = wired.package;
     spec_mgr->set_platform("linux-x64");
     spec_mgr->set_indexed_lookups(indexed);
     dependency_mgr->set_indexed_scans(indexed);
