@@ -1,8 +1,11 @@
 #include "tarvik/ox/version.hpp"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 #include <string>
+
+#include "core/version_text.hpp"
 
 namespace tarvik {
 namespace ox {
@@ -34,18 +37,30 @@ std::uint32_t read_piece(const char* begin, const char* end) {
 }
 
 // assign on a piece of text; the reading of ranges below works on slices of
-// one text rather than on copies of it.
+// one text rather than on copies of it. One pass: each piece is read where it
+// starts, and only a piece with something after its number is searched for
+// the "." that ends it.
 void assign_components(std::array<std::uint32_t, 4>& components, const char* data,
                        std::size_t size) {
   const char* const end = data + size;
   // A text without any "." supplies no piece at all.
-  if (std::find(data, end, '.') == end) {
+  if (size == 0 || std::memchr(data, '.', size) == nullptr) {
     return;
   }
   const char* piece = data;
   for (std::size_t i = 0; i < components.size(); ++i) {
-    const char* stop = std::find(piece, end, '.');
-    components[i] = read_piece(piece, stop);
+    const char* stop = piece;
+    std::uint32_t value = 0;
+    // The common piece is digits alone, ended by "." or the end of the text.
+    while (stop != end && *stop >= '0' && *stop <= '9') {
+      value = value * 10u + static_cast<std::uint32_t>(*stop - '0');
+      ++stop;
+    }
+    if (stop != end && *stop != '.') {
+      stop = std::find(stop, end, '.');
+      value = read_piece(piece, stop);
+    }
+    components[i] = value;
     if (stop == end) {
       break;
     }
@@ -112,10 +127,8 @@ void version::maxmize() {
 }
 
 std::string version::getversion() const {
-  char buffer[48];
-  int written = std::snprintf(buffer, sizeof(buffer), "%u.%u.%u.%u", components[0], components[1],
-                              components[2], components[3]);
-  return std::string(buffer, static_cast<std::size_t>(written));
+  char buffer[internal::kMaxVersionText];
+  return std::string(buffer, internal::write_version(*this, buffer));
 }
 
 bool version::operator<=(const version& other) const {
@@ -158,34 +171,22 @@ bool version_range::is_within(const version& v) const {
 }
 
 void version_ranges::set(std::string text) {
-  // Slices of the one text, so that a list of many ranges reads in linear
-  // time without a copy per range.
-  const char* const data = text.data();
-  const char* const end = data + text.size();
-  const char* start = data;
-  for (;;) {
-    const char* const bar = std::find(start, end, '|');
-    version_range range;
-    set_range(range, start, static_cast<std::size_t>(bar - start));
-    if (range.is_valid()) {
-      ranges.push_back(range);
-    }
-    if (bar == end) {
-      return;
-    }
-    start = bar + 1;
-  }
+  internal::append_ranges(ranges, text.data(), text.size());
 }
 
 std::string version_ranges::get() const {
   std::string text;
+  // "min:max" of two greatest versions and a "|": one reservation for the
+  // usual short list.
+  text.reserve(ranges.size() * (2 * internal::kMaxVersionText + 2));
+  char buffer[internal::kMaxVersionText];
   for (std::size_t i = 0; i < ranges.size(); ++i) {
     if (i != 0) {
       text += '|';
     }
-    text += ranges[i].min.getversion();
+    text.append(buffer, internal::write_version(ranges[i].min, buffer));
     text += ':';
-    text += ranges[i].max.getversion();
+    text.append(buffer, internal::write_version(ranges[i].max, buffer));
   }
   return text;
 }
@@ -198,6 +199,45 @@ bool version_ranges::is_within(const version& v) const {
   }
   return false;
 }
+
+namespace internal {
+
+std::size_t write_version(const version& v, char* out) {
+  char* p = out;
+  for (std::size_t i = 0; i < v.components.size(); ++i) {
+    if (i != 0) {
+      *p++ = '.';
+    }
+    p = std::to_chars(p, out + kMaxVersionText, v.components[i]).ptr;
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+void append_ranges(std::vector<version_range>& ranges, const char* data, std::size_t size) {
+  const char* const end = data + size;
+  const char* start = data;
+  const char* bar = static_cast<const char*>(std::memchr(data, '|', size));
+  if (bar != nullptr) {
+    // Room for every range of the list at once rather than by doubling.
+    ranges.reserve(ranges.size() + 1 + static_cast<std::size_t>(std::count(bar, end, '|')));
+  } else {
+    bar = end;
+  }
+  for (;;) {
+    version_range range;
+    set_range(range, start, static_cast<std::size_t>(bar - start));
+    if (range.is_valid()) {
+      ranges.push_back(range);
+    }
+    if (bar == end) {
+      return;
+    }
+    start = bar + 1;
+    bar = std::find(start, end, '|');
+  }
+}
+
+}  // namespace internal
 
 }  // namespace ox
 }  // namespace tarvik
