@@ -128,9 +128,15 @@ void logger::add_sink(std::shared_ptr<log_sink> sink) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   sinks_.push_back(std::move(sink));
+  has_sinks_.store(true, std::memory_order_release);
 }
 
 bool logger::wants(int severity) noexcept {
+  // Sinks are only ever added: a logger without any (the usual case when
+  // nobody reads the log) answers without taking the lock.
+  if (!has_sinks_.load(std::memory_order_acquire)) {
+    return false;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   for (const std::shared_ptr<log_sink>& sink : sinks_) {
     if (sink->accepts(severity)) {

@@ -4,6 +4,7 @@
 #ifndef TARVIK_OX_REFHOST_LOGGER_HPP_
 #define TARVIK_OX_REFHOST_LOGGER_HPP_
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -108,6 +109,7 @@ class logger {
  private:
   std::mutex mutex_;
   std::vector<std::shared_ptr<log_sink>> sinks_;
+  std::atomic<bool> has_sinks_{false};
 };
 
 }  // namespace ox_refhost
