@@ -309,7 +309,8 @@ std::vector<installing_software> software_dependency_manager::check_installorder
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction, "getting spec entry for <%s>",
              working.id.c_str());
 
-      const software_spec spec = spec_mgr->find(static_cast<software>(working));
+      // Entries are not added while a resolution runs: read in place.
+      const software_spec& spec = spec_mgr->find_entry(working);
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "Entry found in spec file with id:<%s>, orqids:<%s>, name:<%s>", spec.sref.c_str(),
              spec.softwareids.c_str(), spec.name.c_str());
@@ -462,7 +463,7 @@ void software_dependency_manager::uninstalls_step(std::vector<installing_softwar
   for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
     std::string pattern;
     try {
-      pattern = spec_mgr->find_id(spec.uninstalls[product].id).softwareids;
+      pattern = spec_mgr->find_id_entry(spec.uninstalls[product].id).softwareids;
     } catch (const pm_exception& error) {
       internal::rethrow_unless_finding(error);
       continue;  // no entry: the product matches no candidate
@@ -496,19 +497,19 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
   for (const depend& dependency : spec.depends) {
     bool dependency_found = false;
     bool version_found = false;
-    software_spec required;
+    const software_spec* required = nullptr;
     OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
            "dependency check for <%s> against id <%s>, version: <%s>", entry.id.c_str(),
            dependency.sref.c_str(), dependency.versions.get().c_str());
     try {
-      required = spec_mgr->find_id(dependency.sref);
+      required = &spec_mgr->find_id_entry(dependency.sref);
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "spec found for <%s>, orqid: <%s>, version: <%s>", dependency.sref.c_str(),
-             required.softwareids.c_str(), required.versions.get().c_str());
+             required->softwareids.c_str(), required->versions.get().c_str());
       // Only the first entry the pattern recognises counts, even when it is
       // marked for removal and a later one would do.
-      candidate_finder finder(*spec_mgr, required.softwareids, working_list,
-                              scans != nullptr ? &scans->pattern(required.softwareids) : nullptr,
+      candidate_finder finder(*spec_mgr, required->softwareids, working_list,
+                              scans != nullptr ? &scans->pattern(required->softwareids) : nullptr,
                               scans != nullptr ? &scans->index : nullptr);
       const std::size_t at = finder.next(0);
       if (at != kNoEntry) {
@@ -550,8 +551,9 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
            found_text(version_found, "ver found", "ver not found"));
     // The finding names the software by the pattern it is recognised by, and
     // the lowest version of the first required range.
-    entry.failed_dependencies.emplace_back(required.softwareids, version(dependency.versions.get()),
-                                           dependency.version_text);
+    entry.failed_dependencies.emplace_back(
+        required != nullptr ? required->softwareids : std::string(),
+        version(dependency.versions.get()), dependency.version_text);
     break;
   }
   return result;
@@ -579,7 +581,7 @@ bool software_dependency_manager::compatibility_step(std::vector<installing_soft
              "compatibility check for <%s> against id <%s>, version <%s>", entry.id.c_str(),
              relation.sref.c_str(), relation_versions.c_str());
       try {
-        const software_spec other = spec_mgr->find_id(relation.sref);
+        const software_spec& other = spec_mgr->find_id_entry(relation.sref);
         OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                "spec found for <%s>, orqid: <%s>, version: <%s>", relation.sref.c_str(),
                other.softwareids.c_str(), relation_versions.c_str());

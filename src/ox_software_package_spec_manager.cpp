@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "core/failure.hpp"
+#include "core/version_text.hpp"
 #include "host/log.hpp"
 #include "host/regex.hpp"
 #include "tarvik/ox/pm_exception.hpp"
@@ -39,21 +40,71 @@ auto only_pm_exception(Operation&& operation) -> decltype(operation()) {
   }
 }
 
-// Walks the child elements of the container `name` below a software element
-// and hands each to `read`. A missing container is no error. Exhausted memory
-// leaves through here; the public parsers stop it, import undoes the document.
-// The walk goes through the host's node handles directly: the shared wrappers
-// of the public interface would cost an allocation per step, and the handles
-// and answers are the same.
-template <typename Read>
-void for_each_child(ox_xml_node_s* software_element, const char* name, Read&& read) {
-  if (software_element == nullptr) {
-    return;
+// The relation containers of a software element: the first child element
+// of each name, as a search for it finds it, all found in one walk over the
+// element's children. The walk goes through the host's node handles
+// directly: the shared wrappers of the public interface would cost an
+// allocation per step, and the handles and answers are the same.
+struct relation_containers {
+  ox_xml_node_s* provides = nullptr;
+  ox_xml_node_s* uninstalls = nullptr;
+  ox_xml_node_s* obsoletes = nullptr;
+  ox_xml_node_s* depends = nullptr;
+  ox_xml_node_s* compatibles = nullptr;
+  ox_xml_node_s* conflicts = nullptr;
+};
+
+relation_containers find_containers(ox_xml_node_s* software_element) {
+  relation_containers found;
+  for (ox_xml_node_s* child = ox_xml_node_get_first_child(software_element); child != nullptr;
+       child = ox_xml_node_get_next_sibling(child)) {
+    const char* name = ox_xml_node_get_name(child);
+    if (name == nullptr) {
+      continue;
+    }
+    ox_xml_node_s** slot = nullptr;
+    switch (name[0]) {
+      case 'p':
+        slot = std::strcmp(name, "provides") == 0 ? &found.provides : nullptr;
+        break;
+      case 'u':
+        slot = std::strcmp(name, "uninstalls") == 0 ? &found.uninstalls : nullptr;
+        break;
+      case 'o':
+        slot = std::strcmp(name, "obsoletes") == 0 ? &found.obsoletes : nullptr;
+        break;
+      case 'd':
+        slot = std::strcmp(name, "depends") == 0 ? &found.depends : nullptr;
+        break;
+      case 'c':
+        slot = std::strcmp(name, "compatibles") == 0 ? &found.compatibles
+               : std::strcmp(name, "conflicts") == 0 ? &found.conflicts
+                                                     : nullptr;
+        break;
+      default:
+        break;
+    }
+    if (slot != nullptr && *slot == nullptr) {
+      *slot = child;
+    }
   }
-  ox_xml_node_s* const container = ox_xml_node_search(software_element, name);
+  return found;
+}
+
+// Hands each child of `container` (may be null: no children) to `read`, with
+// `records` sized once for all of them. Exhausted memory leaves through here;
+// the public parsers stop it, import undoes the document.
+template <typename Records, typename Read>
+void read_children(ox_xml_node_s* container, Records& records, Read&& read) {
   if (container == nullptr) {
     return;
   }
+  std::size_t count = 0;
+  for (ox_xml_node_s* child = ox_xml_node_get_first_child(container); child != nullptr;
+       child = ox_xml_node_get_next_sibling(child)) {
+    ++count;
+  }
+  records.reserve(records.size() + count);
   for (ox_xml_node_s* child = ox_xml_node_get_first_child(container); child != nullptr;
        child = ox_xml_node_get_next_sibling(child)) {
     read(child);
@@ -64,8 +115,15 @@ ox_xml_node_s* handle_of(const std::shared_ptr<xml_node>& node) {
   return node ? node->get() : nullptr;
 }
 
-void read_provides(ox_xml_node_s* node, software_spec& spec) {
-  for_each_child(node, "provides", [&spec](ox_xml_node_s* child) {
+// The container `name` of the software element behind `node`, as the public
+// parsers are handed the element itself.
+ox_xml_node_s* container_of(const std::shared_ptr<xml_node>& node, const char* name) {
+  ox_xml_node_s* const element = handle_of(node);
+  return element == nullptr ? nullptr : ox_xml_node_search(element, name);
+}
+
+void read_provides(ox_xml_node_s* container, software_spec& spec) {
+  read_children(container, spec.provides, [&spec](ox_xml_node_s* child) {
     const char* id = ox_xml_node_attribute_get(child, "id");
     const char* name = ox_xml_node_attribute_get(child, "name");
     if (id == nullptr || name == nullptr) {
@@ -78,8 +136,8 @@ void read_provides(ox_xml_node_s* node, software_spec& spec) {
   });
 }
 
-void read_uninstalls(ox_xml_node_s* node, software_spec& spec) {
-  for_each_child(node, "uninstalls", [&spec](ox_xml_node_s* child) {
+void read_uninstalls(ox_xml_node_s* container, software_spec& spec) {
+  read_children(container, spec.uninstalls, [&spec](ox_xml_node_s* child) {
     const char* sref = ox_xml_node_attribute_get(child, "sref");
     const char* name = ox_xml_node_attribute_get(child, "name");
     if (sref == nullptr || name == nullptr) {
@@ -92,35 +150,36 @@ void read_uninstalls(ox_xml_node_s* node, software_spec& spec) {
   });
 }
 
-void read_obsoletes(ox_xml_node_s* node, software_spec& spec) {
-  for_each_child(node, "obsoletes", [&spec](ox_xml_node_s* child) {
+void read_obsoletes(ox_xml_node_s* container, software_spec& spec) {
+  read_children(container, spec.obsoletes, [&spec](ox_xml_node_s* child) {
     const char* version_text = ox_xml_node_attribute_get(child, "version");
     if (version_text == nullptr) {
       return;
     }
     version_ranges record;
-    record.set(version_text);
+    internal::append_ranges(record.ranges, version_text, std::strlen(version_text));
     spec.obsoletes.push_back(std::move(record));
   });
 }
 
-void read_depends(ox_xml_node_s* node, software_spec& spec) {
-  for_each_child(node, "depends", [&spec](ox_xml_node_s* child) {
+void read_depends(ox_xml_node_s* container, software_spec& spec) {
+  read_children(container, spec.depends, [&spec](ox_xml_node_s* child) {
     const char* sref = ox_xml_node_attribute_get(child, "sref");
     const char* version_text = ox_xml_node_attribute_get(child, "version");
     if (sref == nullptr || version_text == nullptr) {
       return;
     }
+    const std::size_t version_size = std::strlen(version_text);
     depend record;
     record.sref = sref;
-    record.versions.set(version_text);
-    record.version_text = version_text;
+    internal::append_ranges(record.versions.ranges, version_text, version_size);
+    record.version_text.assign(version_text, version_size);
     spec.depends.push_back(std::move(record));
   });
 }
 
-void read_compatibles(ox_xml_node_s* node, software_spec& spec) {
-  for_each_child(node, "compatibles", [&spec](ox_xml_node_s* child) {
+void read_compatibles(ox_xml_node_s* container, software_spec& spec) {
+  read_children(container, spec.compatibles, [&spec](ox_xml_node_s* child) {
     const char* sref = ox_xml_node_attribute_get(child, "sref");
     const char* version_text = ox_xml_node_attribute_get(child, "version");
     if (sref == nullptr || version_text == nullptr) {
@@ -128,13 +187,13 @@ void read_compatibles(ox_xml_node_s* node, software_spec& spec) {
     }
     compatible record;
     record.sref = sref;
-    record.versions.set(version_text);
+    internal::append_ranges(record.versions.ranges, version_text, std::strlen(version_text));
     spec.compatibles.push_back(std::move(record));
   });
 }
 
-void read_conflicts(ox_xml_node_s* node, software_spec& spec) {
-  for_each_child(node, "conflicts", [&spec](ox_xml_node_s* child) {
+void read_conflicts(ox_xml_node_s* container, software_spec& spec) {
+  read_children(container, spec.conflicts, [&spec](ox_xml_node_s* child) {
     const char* element_name = ox_xml_node_get_name(child);
     if (element_name == nullptr || std::strcmp(element_name, "registry") != 0) {
       return;
@@ -234,49 +293,80 @@ std::string package_spec_manager::get_platform() const {
 }
 
 void package_spec_manager::import(const char* buffer, std::size_t size) {
-  // Declared first so that every node below goes before the document.
-  oxxml document;
-  document.parse(buffer, size);
-
-  OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "importing spec content.");
-
   // A document is imported whole or not at all: should memory run out half
   // way, the entries read so far go again and the catalog version is restored,
   // so the host never resolves against a silently shortened catalog.
   const std::size_t previous_count = specs.size();
   std::string previous_version;
-  try {
-    previous_version = spec_version;
-    std::shared_ptr<xml_node> root = document.root();
-    std::shared_ptr<xml_node> specs_element = root->search_by_path("specs");
-    const char* version_text = specs_element->attribute_get("version");
-    if (version_text != nullptr) {
-      OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "Spec version: %s",
-             version_text);
-      spec_version = version_text;
-    }
-
-    std::shared_ptr<xml_node> softwares = root->search_by_path("specs/softwares");
-    if (softwares->get() == nullptr) {
-      return;
-    }
-    std::shared_ptr<xml_node> first = softwares->get_first_child();
-    OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "Parsing for platform=%s",
-           platform.c_str());
-    for (ox_xml_node_s* child = first->get(); child != nullptr;
-         child = ox_xml_node_get_next_sibling(child)) {
-      parse_software(child);
-    }
-    if (indexed_lookups) {
-      // Index the new entries now, so that the first resolution after an
-      // import costs what every later one does.
-      lookups();
-    }
-  } catch (...) {
+  bool version_kept = false;
+  auto undo = [&] {
     specs.erase(specs.begin() + static_cast<std::ptrdiff_t>(previous_count), specs.end());
-    spec_version.swap(previous_version);
-    throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
+    if (version_kept) {
+      spec_version.swap(previous_version);
+    }
+  };
+  {
+    // Declared first so that every node below goes before the document. It
+    // is released before the new entries are indexed, so that the index can
+    // reuse the memory of its tree.
+    oxxml document;
+    document.parse(buffer, size);
+
+    OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "importing spec content.");
+    try {
+      previous_version = spec_version;
+      version_kept = true;
+      if (!read_document(document)) {
+        return;
+      }
+    } catch (...) {
+      undo();
+      throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
+    }
   }
+  if (indexed_lookups) {
+    // Index the new entries now, so that the first resolution after an
+    // import costs what every later one does.
+    try {
+      lookups();
+    } catch (...) {
+      undo();
+      throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
+    }
+  }
+}
+
+bool package_spec_manager::read_document(oxxml& document) {
+  ox_xml_node_s* const top = document.root()->get();
+  ox_xml_node_s* const specs_element = ox_xml_node_search_by_path(top, "specs");
+  const char* version_text = ox_xml_node_attribute_get(specs_element, "version");
+  if (version_text != nullptr) {
+    OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "Spec version: %s",
+           version_text);
+    spec_version = version_text;
+  }
+
+  ox_xml_node_s* const softwares = ox_xml_node_search_by_path(top, "specs/softwares");
+  if (softwares == nullptr) {
+    return false;
+  }
+  ox_xml_node_s* const first = ox_xml_node_get_first_child(softwares);
+  OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTagSpecManager, "import", "Parsing for platform=%s",
+         platform.c_str());
+  // Room for every child at once: the list is not copied as it grows, and
+  // room a child does not take (another platform, an incomplete element)
+  // is never touched.
+  std::size_t children = 0;
+  for (ox_xml_node_s* child = first; child != nullptr;
+       child = ox_xml_node_get_next_sibling(child)) {
+    ++children;
+  }
+  specs.reserve(specs.size() + children);
+  for (ox_xml_node_s* child = first; child != nullptr;
+       child = ox_xml_node_get_next_sibling(child)) {
+    parse_software(child);
+  }
+  return true;
 }
 
 bool package_spec_manager::parse(std::shared_ptr<xml_node>& node) {
@@ -316,38 +406,39 @@ void package_spec_manager::parse_software(ox_xml_node_s* node) {
   spec.sref = sref;
   spec.name = name;
   spec.softwareids = softwareids;
-  spec.versions.set(version_text);
-  read_provides(node, spec);
-  read_uninstalls(node, spec);
-  read_obsoletes(node, spec);
-  read_depends(node, spec);
-  read_compatibles(node, spec);
-  read_conflicts(node, spec);
+  internal::append_ranges(spec.versions.ranges, version_text, std::strlen(version_text));
+  const relation_containers containers = find_containers(node);
+  read_provides(containers.provides, spec);
+  read_uninstalls(containers.uninstalls, spec);
+  read_obsoletes(containers.obsoletes, spec);
+  read_depends(containers.depends, spec);
+  read_compatibles(containers.compatibles, spec);
+  read_conflicts(containers.conflicts, spec);
   specs.push_back(std::move(spec));
 }
 
 void package_spec_manager::parse_provides(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_provides(handle_of(node), spec); });
+  without_exceptions([&] { read_provides(container_of(node, "provides"), spec); });
 }
 
 void package_spec_manager::parse_uninstalls(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_uninstalls(handle_of(node), spec); });
+  without_exceptions([&] { read_uninstalls(container_of(node, "uninstalls"), spec); });
 }
 
 void package_spec_manager::parse_obsoletes(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_obsoletes(handle_of(node), spec); });
+  without_exceptions([&] { read_obsoletes(container_of(node, "obsoletes"), spec); });
 }
 
 void package_spec_manager::parse_depends(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_depends(handle_of(node), spec); });
+  without_exceptions([&] { read_depends(container_of(node, "depends"), spec); });
 }
 
 void package_spec_manager::parse_compatibles(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_compatibles(handle_of(node), spec); });
+  without_exceptions([&] { read_compatibles(container_of(node, "compatibles"), spec); });
 }
 
 void package_spec_manager::parse_conflicts(std::shared_ptr<xml_node>& node, software_spec& spec) {
-  without_exceptions([&] { read_conflicts(handle_of(node), spec); });
+  without_exceptions([&] { read_conflicts(container_of(node, "conflicts"), spec); });
 }
 
 // The indexes behind the look-ups. An entry answers to an id through its sref
@@ -406,11 +497,13 @@ struct package_spec_manager::lookup_index {
       capability = host;
     }
     try {
+      kinds.reserve(specs.size());
+      compiled.reserve(specs.size());
+      internal::pattern_shape shape;
       for (std::size_t at = indexed; at < specs.size(); ++at) {
         const software_spec& entry = specs[at];
         append(by_sref, entry.sref, at);
-        const internal::pattern_shape shape =
-            internal::describe_pattern(capability, entry.softwareids);
+        internal::describe_pattern(capability, entry.softwareids, shape);
         switch (shape.what) {
           case internal::pattern_shape::kind::literals:
             for (const std::string& text : shape.exact) {
@@ -547,7 +640,15 @@ package_spec_manager::lookup_index& package_spec_manager::lookups() const {
 }
 
 software_spec package_spec_manager::find(const software& sw) const {
-  return only_pm_exception([&]() -> software_spec {
+  return only_pm_exception([&]() -> software_spec { return find_entry(sw); });
+}
+
+software_spec package_spec_manager::find_id(const std::string& id) const {
+  return only_pm_exception([&]() -> software_spec { return find_id_entry(id); });
+}
+
+const software_spec& package_spec_manager::find_entry(const software& sw) const {
+  return only_pm_exception([&]() -> const software_spec& {
     if (indexed_lookups) {
       const std::size_t at = lookups().first(specs, sw.id, [&](std::size_t candidate) {
         return specs[candidate].versions.is_within(sw.version);
@@ -567,8 +668,8 @@ software_spec package_spec_manager::find(const software& sw) const {
   });
 }
 
-software_spec package_spec_manager::find_id(const std::string& id) const {
-  return only_pm_exception([&]() -> software_spec {
+const software_spec& package_spec_manager::find_id_entry(const std::string& id) const {
+  return only_pm_exception([&]() -> const software_spec& {
     if (indexed_lookups) {
       const std::size_t at = lookups().first(specs, id, [](std::size_t) { return true; });
       if (at == lookup_index::kNone) {
@@ -613,8 +714,7 @@ bool package_spec_manager::find_orqid_in_spec(std::string orqid, std::string sof
       const std::size_t at = index.first(specs, software_id, [](std::size_t) { return true; });
       return at != lookup_index::kNone && index.pattern_matches(specs, at, orqid);
     }
-    const software_spec entry = find_id(software_id);
-    return find_software_id(entry.softwareids, orqid);
+    return find_software_id(find_id_entry(software_id).softwareids, orqid);
   } catch (const pm_exception& error) {
     // Exhausted memory is no answer either: it reaches the caller.
     internal::rethrow_unless_finding(error);

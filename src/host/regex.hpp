@@ -88,16 +88,22 @@ inline const ox_regex_literals_s* regex_literals(ox_context_s* context) {
       ox_context_get_object_info(context, OX_OBJECT_REGEX_LITERALS));
 }
 
-// Asks `capability` (may be null) about `pattern`.
-inline pattern_shape describe_pattern(const ox_regex_literals_s* capability,
-                                      const std::string& pattern) {
-  pattern_shape shape;
+// Asks `capability` (may be null) about `pattern`, into `shape`: a shape
+// reused from one pattern to the next keeps its lists' storage.
+inline void describe_pattern(const ox_regex_literals_s* capability, const std::string& pattern,
+                             pattern_shape& shape) {
+  auto unknown = [&shape] {
+    shape.what = pattern_shape::kind::unknown;
+    shape.exact.clear();
+    shape.prefixes.clear();
+  };
+  unknown();
   if (!c_string_safe(pattern)) {
     shape.what = pattern_shape::kind::literals;  // never matches
-    return shape;
+    return;
   }
   if (capability == nullptr || capability->describe == nullptr) {
-    return shape;
+    return;
   }
   struct collected {
     pattern_shape* shape;
@@ -113,15 +119,23 @@ inline pattern_shape describe_pattern(const ox_regex_literals_s* capability,
     }
   };
   if (capability->describe(capability, pattern.c_str(), emit, &sink) == 0 || sink.failed) {
-    return pattern_shape();
+    unknown();
+    return;
   }
   for (const std::string& prefix : shape.prefixes) {
     if (prefix.empty()) {
-      return pattern_shape();  // any text may match
+      unknown();  // any text may match
+      return;
     }
   }
   shape.what =
       shape.prefixes.empty() ? pattern_shape::kind::literals : pattern_shape::kind::narrowed;
+}
+
+inline pattern_shape describe_pattern(const ox_regex_literals_s* capability,
+                                      const std::string& pattern) {
+  pattern_shape shape;
+  describe_pattern(capability, pattern, shape);
   return shape;
 }
 

@@ -90,6 +90,18 @@ class package_spec_manager {
   const std::string& get_spec_version() const { return spec_version; }
 
  private:
+  // The dependency stage reads the entries it looks up in place.
+  friend class software_dependency_manager;
+
+  // The entries find and find_id return, without the copy; they stay valid
+  // until entries are added. Throw as find and find_id do.
+  const software_spec& find_entry(const software& sw) const;
+  const software_spec& find_id_entry(const std::string& id) const;
+
+  // Reads the catalog version and the software elements of a loaded
+  // document; false when it has no "specs/softwares". Lets exhausted memory
+  // out so that import can undo itself.
+  bool read_document(oxxml& document);
   // parse, letting exhausted memory out so that import can undo itself.
   void parse_software(ox_xml_node_s* node);
 
