@@ -32,7 +32,10 @@ ox_xml_node_s* ox_xml_get_node(ox_xml_s* document);
 int ox_xml_release(ox_xml_s* document);
 
 /* The first child element of `node` named `name`, or null. `node` may be
- * null. */
+ * null. It must answer as the child walk below does (the first node that
+ * ox_xml_node_get_first_child and ox_xml_node_get_next_sibling yield whose
+ * ox_xml_node_get_name is `name`): the library finds the relation
+ * containers of a software element in one such walk. */
 ox_xml_node_s* ox_xml_node_search(ox_xml_node_s* node, const char* name);
 
 /* Follows element names joined by "/" from `node` ("specs/softwares"), each
