@@ -1,12 +1,17 @@
-// Test hooks of the reference host.
+// Test hooks of the reference host. Nothing but tests and fuzzers uses them;
+// left alone they cost one atomic load where they are consulted.
 //
 // RE2 is not exception-safe: when an allocation inside it fails, it leaks
 // what it had built. A test that makes allocations fail on purpose therefore
 // has to let every allocation inside RE2 succeed; the regular-expression
 // functions announce each call into RE2 (compiling a pattern, matching a
 // text) through this hook so that such a test can pause its injection for
-// the duration. Nothing else uses it; without a hook the calls cost one
-// atomic load.
+// the duration.
+//
+// An XML load checks a document through one scan of its raw text; only a
+// document with a declaration (DOCTYPE), which the scan reads approximately,
+// is checked by a walk over the whole built tree. Forcing that walk for every
+// load lets a test compare both ways of checking the same document.
 #ifndef TARVIK_OX_REFHOST_HOOKS_HPP_
 #define TARVIK_OX_REFHOST_HOOKS_HPP_
 
@@ -51,6 +56,23 @@ class regex_engine_call {
  private:
   const regex_engine_hook hook_;
 };
+
+namespace detail {
+inline std::atomic<bool>& xml_tree_walk_slot() noexcept {
+  static std::atomic<bool> slot{false};
+  return slot;
+}
+}  // namespace detail
+
+// While true, every XML load in the process is checked by the walk over the
+// built tree. The answers (codes, trees, values) must not change.
+inline void set_xml_tree_walk_forced(bool forced) noexcept {
+  detail::xml_tree_walk_slot().store(forced);
+}
+
+inline bool xml_tree_walk_forced() noexcept {
+  return detail::xml_tree_walk_slot().load();
+}
 
 }  // namespace ox_refhost
 }  // namespace tarvik
