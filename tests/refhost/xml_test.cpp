@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tarvik/ox/host/ox_xml.h"
+#include "tarvik/ox_refhost/hooks.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
 
 namespace tarvik {
@@ -77,6 +78,91 @@ std::string nested(std::size_t depth, const std::string& innermost = "") {
     text += "</e>";
   }
   return text;
+}
+
+// Sends every load through the walk over the built tree while it lives.
+class forced_tree_walk {
+ public:
+  forced_tree_walk() { set_xml_tree_walk_forced(true); }
+  forced_tree_walk(const forced_tree_walk&) = delete;
+  forced_tree_walk& operator=(const forced_tree_walk&) = delete;
+  ~forced_tree_walk() { set_xml_tree_walk_forced(false); }
+};
+
+// The attribute names the tables below use; the host lists no attributes,
+// so the tree is read through these.
+std::vector<std::string> probed_names() {
+  std::vector<std::string> names = {"a", "b", "c", "d", "v", "x", "a:c", "xmlns:a"};
+  for (int i = 0; i < 40; ++i) {
+    names.push_back("k" + std::to_string(i));
+  }
+  return names;
+}
+
+// Every element in document order with its depth, name and probed attributes.
+std::string tree_text(ox_xml_s* document) {
+  static const std::vector<std::string> names = probed_names();
+  std::string text;
+  std::vector<ox_xml_node_s*> pending = {ox_xml_node_get_first_child(ox_xml_get_node(document))};
+  while (!pending.empty()) {
+    ox_xml_node_s* node = pending.back();
+    if (node == nullptr) {
+      pending.pop_back();
+      continue;
+    }
+    pending.back() = ox_xml_node_get_next_sibling(node);
+    text += std::string(pending.size(), ' ') + ox_xml_node_get_name(node);
+    for (const std::string& name : names) {
+      if (const char* value = ox_xml_node_attribute_get(node, name.c_str())) {
+        text += " " + name + "=[" + value + "]";
+      }
+    }
+    text += "\n";
+    pending.push_back(ox_xml_node_get_first_child(node));
+  }
+  return text;
+}
+
+struct outcome {
+  int code;
+  std::string tree;
+};
+
+outcome load_outcome(const std::string& text, bool walk_forced) {
+  std::unique_ptr<forced_tree_walk> forced;
+  if (walk_forced) {
+    forced = std::make_unique<forced_tree_walk>();
+  }
+  document_ptr document = create();
+  const int code = load_exact(document.get(), text);
+  return {code, code == OX_OK ? tree_text(document.get()) : std::string()};
+}
+
+// Loads `text` both ways, by the scan of the raw text and by the forced walk
+// over the tree: the same code and the same tree, and the code expected.
+void expect_both_ways(const std::string& text, int expected) {
+  const outcome scanned = load_outcome(text, false);
+  const outcome walked = load_outcome(text, true);
+  const std::string shown = text.size() > 120 ? text.substr(0, 120) + "..." : text;
+  EXPECT_EQ(scanned.code, expected) << shown;
+  EXPECT_EQ(walked.code, expected) << shown;
+  EXPECT_EQ(scanned.tree, walked.tree) << shown;
+}
+
+std::string with_attributes(const std::string& element, const std::vector<std::string>& names) {
+  std::string text = "<" + element;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    text += " " + names[i] + "=\"" + std::to_string(i) + "\"";
+  }
+  return text + "/>";
+}
+
+std::vector<std::string> numbered_names(int count) {
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back("k" + std::to_string(i));
+  }
+  return names;
 }
 
 TEST(RefhostXmlTest, BufferWithoutFinalNul) {
@@ -192,6 +278,162 @@ TEST(RefhostXmlTest, DepthIsLimited) {
   }
   EXPECT_EQ(load_code(decoys + nested(kMaxXmlElementDepth - 1, body)), OX_OK);
   EXPECT_EQ(load_code(decoys + nested(kMaxXmlElementDepth, body)), OX_ERROR_LIMIT_EXCEEDED);
+}
+
+// Documents whose markup a scan of the raw text could misread: both ways of
+// checking a load must agree, on the code and on every value.
+TEST(RefhostXmlTest, ScanAndTreeWalkAgreeOnTrickyDocuments) {
+  const struct {
+    std::string text;
+    int code;
+  } cases[] = {
+      // Quoted values holding markup characters.
+      {R"(<r a="x>y" b='/>' c="<e>" d='"' x="'"><e v="</r>"/></r>)", OX_OK},
+      {R"(<r a="<!--" b="-->"><c v="<![CDATA[" x="]]>"/></r>)", OX_OK},
+      {R"(<r><e a="1/"/><e a="/">text</e></r>)", OX_OK},
+      // Comments, CDATA and processing instructions that look like elements.
+      {"<!-- <x a='1' a='2'> --><r><!-- <e/><e/> --><![CDATA[<e a='1' a='1'>]]><?pi <e>?></r>",
+       OX_OK},
+      {"<?xml version=\"1.0\"?><!-- lead --><r/><!-- trail --><?pi tail?>", OX_OK},
+      {"\xEF\xBB\xBF<r a=\"bom\"/>", OX_OK},
+      // White space and odd names in tags.
+      {"<r\n\ta = \"1\"\r\n b\t=\t'2' ></r >", OX_OK},
+      {"<r xmlns:a=\"u\" a:c=\"1\" c=\"2\"/>", OX_OK},
+      {"<r a:c=\"1\" a:c=\"2\"/>", OX_ERROR_PARSE},
+      {"<r x.y-z_1=\"1\" x.y-z_2=\"2\"/>", OX_OK},
+      {"<r \xC3\xA9=\"1\" \xC3\xA9=\"2\"/>", OX_ERROR_PARSE},
+      {"<r a=\"1\" a =\"2\"/>", OX_ERROR_PARSE},
+      {"<r\na='1'\nb='2'\na='3'/>", OX_ERROR_PARSE},
+      // An element name may equal an attribute's; names repeat across elements.
+      {"<a a=\"1\"><b a=\"2\" b=\"3\"/><b a=\"4\"/></a>", OX_OK},
+      // Broken start tags the parser refuses.
+      {"<r a='1'b='2'/>", OX_ERROR_PARSE},
+      {"<r / >", OX_ERROR_PARSE},
+      {"<r/ >", OX_ERROR_PARSE},
+      {"<r a='1' / >", OX_ERROR_PARSE},
+      {"<r a=\"1/>", OX_ERROR_PARSE},
+      // Text and markup outside the document element.
+      {"<r/>tail text", OX_OK},
+      {"<r/>text<s/>", OX_ERROR_PARSE},
+      {"<r/><!-- between --><r/>", OX_ERROR_PARSE},
+      {"<r/><?pi?><s a='1' a='2'/>", OX_ERROR_PARSE},
+      {"<r a='1' a='2'/><s/>", OX_ERROR_PARSE},
+      // References: expanded, or a parse error when they name no character.
+      {"<r><a v='&amp;'/><b v='x'/><c v='&#x41;&lt;'/><d v='&foo;'/></r>", OX_OK},
+      {"<r><a v='1'/><b v='2'/><c v='&#xD800;'/></r>", OX_ERROR_PARSE},
+      {"<r><a v='&#0;'/></r>", OX_ERROR_PARSE},
+      {"<r><a>&#0;</a></r>", OX_ERROR_PARSE},
+      {"<r><a>&lt;&#65;</a></r>", OX_OK},
+      {"<r><!-- &#0; --><![CDATA[&#0;]]><?pi &#0;?></r>", OX_OK},
+      {"<r/>&#0;", OX_OK},  // text outside the document element is dropped
+      {"&#0;<r/>", OX_OK},
+      {"<r a='&amp;' a='&amp;'/>", OX_ERROR_PARSE},
+      {"<r v='&#0;'/><s/>", OX_ERROR_PARSE},
+      // Declarations the scan reads differently from the parser: the walk
+      // decides.
+      {"<!DOCTYPE r [><r/><r/>", OX_ERROR_PARSE},
+      {"<!DOCTYPE r [><r a='1' a='2'/>", OX_ERROR_PARSE},
+      {"<!DOCTYPE r?%[>] <r/><r/>", OX_ERROR_PARSE},
+      {"<!DOCTYPE r [><r a='&lt;'/>", OX_OK},
+      {"<!DOCTYPE r [><r a='&#0;'/>", OX_ERROR_PARSE},
+      {"<!DOCTYPE r [>" + nested(kMaxXmlElementDepth + 1), OX_ERROR_LIMIT_EXCEEDED},
+      {"<!DOCTYPE r [>" + nested(kMaxXmlElementDepth), OX_OK},
+      {"<!DOCTYPE r [<!ENTITY x '<r a=\"1\" a=\"2\">'> <!-- ]> --> ]><r a='&x;'/>", OX_OK},
+      {"<!DOCTYPE r [ <!-- ]> --> ]><r/><r/>", OX_ERROR_PARSE},
+      {"<r/><!DOCTYPE r>", OX_OK},
+      {"<r><!DOCTYPE r></r>", OX_ERROR_PARSE},
+  };
+  for (const auto& c : cases) {
+    expect_both_ways(c.text, c.code);
+  }
+}
+
+// Pairwise below sixteen names, through a hash set from there on: a repeat
+// is found wherever it sits.
+TEST(RefhostXmlTest, RepeatedAttributeAmongManyIsFoundBothWays) {
+  for (const int count : {2, 3, 15, 16, 17, 33}) {
+    const std::vector<std::string> distinct = numbered_names(count);
+    expect_both_ways(with_attributes("r", distinct), OX_OK);
+    for (const int first : {0, count / 2, count - 2}) {
+      for (const int second : {first + 1, count - 1}) {
+        if (second <= first || second >= count) {
+          continue;
+        }
+        std::vector<std::string> names = distinct;
+        names[static_cast<std::size_t>(second)] = names[static_cast<std::size_t>(first)];
+        expect_both_ways(with_attributes("r", names), OX_ERROR_PARSE);
+        // The same element deeper in the document, after a clean one.
+        expect_both_ways(
+            "<s>" + with_attributes("r", distinct) + with_attributes("r", names) + "</s>",
+            OX_ERROR_PARSE);
+      }
+    }
+  }
+  // Names of one length and first byte that differ later, and prefixes.
+  expect_both_ways(with_attributes("r", {"name1", "name2", "nam", "name", "name12", "name21"}),
+                   OX_OK);
+  std::vector<std::string> many = numbered_names(20);
+  many.push_back("k1");
+  expect_both_ways(with_attributes("r", many), OX_ERROR_PARSE);
+}
+
+// The depth limit is decided before the parser runs, so it wins over what
+// the parser or the walk would refuse later; broken UTF-8 anywhere wins over
+// the depth.
+TEST(RefhostXmlTest, DepthFailureComesBeforeLaterChecks) {
+  expect_both_ways(nested(kMaxXmlElementDepth), OX_OK);
+  expect_both_ways(nested(kMaxXmlElementDepth + 1), OX_ERROR_LIMIT_EXCEEDED);
+  expect_both_ways(nested(kMaxXmlElementDepth - 1, "<l a='1' a='2'/>"), OX_ERROR_PARSE);
+  expect_both_ways(nested(kMaxXmlElementDepth, "<l/>"), OX_ERROR_LIMIT_EXCEEDED);
+  expect_both_ways("<a x='1' x='2'>" + nested(kMaxXmlElementDepth) + "</a>",
+                   OX_ERROR_LIMIT_EXCEEDED);
+  expect_both_ways("<a/><b/>" + nested(kMaxXmlElementDepth + 1), OX_ERROR_LIMIT_EXCEEDED);
+  expect_both_ways("<a/><b/>" + nested(kMaxXmlElementDepth), OX_ERROR_PARSE);
+  expect_both_ways(nested(kMaxXmlElementDepth + 1) + "<<<", OX_ERROR_LIMIT_EXCEEDED);
+  expect_both_ways(nested(kMaxXmlElementDepth + 1, "&#0;"), OX_ERROR_LIMIT_EXCEEDED);
+  expect_both_ways(nested(kMaxXmlElementDepth + 1) + "\xFF", OX_ERROR_PARSE);
+  // Empty elements at the limit do not nest further.
+  std::string siblings;
+  for (int i = 0; i < 1000; ++i) {
+    siblings += "<l/>";
+  }
+  expect_both_ways(nested(kMaxXmlElementDepth - 1, siblings), OX_OK);
+}
+
+TEST(RefhostXmlTest, OnlyOneDocumentElement) {
+  expect_both_ways("<r/>", OX_OK);
+  expect_both_ways("<!-- a --><?pi?>\n<r><s/><s/></r>\n<!-- b -->", OX_OK);
+  for (const char* text : {"<r/><r/>", "<r></r><s/>", "<r/>\n<s></s>", "<r/><s a='1'/>"}) {
+    expect_both_ways(text, OX_ERROR_PARSE);
+  }
+}
+
+// The scan places every "&": the values of the elements holding one are
+// expanded, the others are left as the parser read them.
+TEST(RefhostXmlTest, ReferencesAreExpandedWhereverTheyAre) {
+  std::string text = "<r>";
+  for (int i = 0; i < 50; ++i) {
+    text += "<e v=\"" + std::to_string(i) + (i % 7 == 3 ? "&amp;&#x41;" : "") + "\" x=\"\t\"/>";
+  }
+  text += "<e v=\"last\">a &lt; b</e></r>";
+  expect_both_ways(text, OX_OK);
+  document_ptr document = create();
+  ASSERT_EQ(load_exact(document.get(), text), OX_OK);
+  std::vector<std::string> values;
+  for (ox_xml_node_s* e = ox_xml_node_get_first_child(element(document.get(), "r")); e != nullptr;
+       e = ox_xml_node_get_next_sibling(e)) {
+    values.emplace_back(ox_xml_node_attribute_get(e, "v"));
+  }
+  ASSERT_EQ(values.size(), 51u);
+  EXPECT_EQ(values[2], "2");
+  EXPECT_EQ(values[3], "3&A");
+  EXPECT_EQ(values[10], "10&A");
+  EXPECT_EQ(values[11], "11");
+  EXPECT_EQ(values[50], "last");
+
+  // A bad reference in the last element, or in text, still fails the load.
+  expect_both_ways(text.substr(0, text.size() - 4) + "<e v='&#x110000;'/></r>", OX_ERROR_PARSE);
+  expect_both_ways(text.substr(0, text.size() - 4) + "<e>&#xDFFF;</e></r>", OX_ERROR_PARSE);
 }
 
 TEST(RefhostXmlTest, SizeIsLimitedBeforeParsing) {
