@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ALL_TARGETS=(fuzz_version fuzz_import fuzz_inventory fuzz_regex fuzz_resolve)
+ALL_TARGETS=(fuzz_version fuzz_import fuzz_xml fuzz_inventory fuzz_regex fuzz_resolve)
 
 if [[ $# -lt 1 || ! $1 =~ ^[0-9]+$ || $1 -lt 1 ]]; then
   echo "usage: $0 SECONDS [TARGET...]   (targets: ${ALL_TARGETS[*]})" >&2
@@ -41,6 +41,7 @@ options_for() {
   case $1 in
     fuzz_version) echo "-max_len=512 -timeout=5" ;;
     fuzz_import) echo "-max_len=16384 -timeout=20 -dict=fuzz/dict/xml.dict" ;;
+    fuzz_xml) echo "-max_len=16384 -timeout=20 -dict=fuzz/dict/xml.dict" ;;
     fuzz_inventory) echo "-max_len=8192 -timeout=10 -dict=fuzz/dict/inventory.dict" ;;
     fuzz_regex) echo "-max_len=8192 -timeout=5" ;;
     fuzz_resolve) echo "-max_len=16384 -timeout=20 -dict=fuzz/dict/xml.dict" ;;
