@@ -297,9 +297,9 @@ const char* find_byte_far(const char* from, const char* end, char c) {
   return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
 }
 
-// The first `c` in [from, end), or null. The values and names it looks
-// through are mostly short: word by word through the first bytes, memchr
-// past them.
+// The first `c` in [from, end), or null. What it looks through in a catalog
+// (a value, an end tag, the line break between two tags) is mostly short:
+// word by word through the first bytes, memchr past them.
 [[gnu::always_inline]] inline const char* find_byte(const char* from, const char* end, char c) {
   const std::uint64_t pattern = kLowBits * static_cast<unsigned char>(c);
   for (int k = 0; k < 2 && end - from >= 8; ++k) {
