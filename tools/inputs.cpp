@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -114,13 +116,36 @@ std::string read_file(const std::string& path, std::size_t max_size) {
   }
   fd_guard guard(fd);
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  const bool known = ::fstat(fd, &info) == 0;
+  if (known && S_ISDIR(info.st_mode)) {
     throw input_error(path + ": is a directory");
   }
-  std::string content;
-  char buffer[65536];
+  const auto too_large = [&] {
+    return input_error(path + ": larger than " + std::to_string(max_size) + " bytes");
+  };
+  // A regular file is read into a buffer of its size at once: growing a
+  // string chunk by chunk touches about three times the file in fresh pages.
+  // One byte to spare tells a file that grew since fstat from one that did
+  // not; pipes, terminals and files that change size go on growing the
+  // buffer until the end of the input. Reading up to one byte past the limit
+  // tells an input at the limit from a larger one.
+  const std::size_t ceiling =
+      max_size == std::numeric_limits<std::size_t>::max() ? max_size : max_size + 1;
+  std::size_t capacity = 64 * 1024;
+  if (known && S_ISREG(info.st_mode) && info.st_size > 0) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size > max_size) {
+      throw too_large();
+    }
+    capacity = size + 1;
+  }
+  std::string content(std::min(capacity, ceiling), '\0');
+  std::size_t length = 0;
   for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof(buffer));
+    if (length == content.size()) {
+      content.resize(std::min(std::max(2 * length, capacity), ceiling));
+    }
+    const ssize_t got = ::read(fd, &content[length], content.size() - length);
     if (got < 0) {
       if (errno == EINTR) {
         continue;
@@ -130,11 +155,12 @@ std::string read_file(const std::string& path, std::size_t max_size) {
     if (got == 0) {
       break;
     }
-    if (content.size() + static_cast<std::size_t>(got) > max_size) {
-      throw input_error(path + ": larger than " + std::to_string(max_size) + " bytes");
+    length += static_cast<std::size_t>(got);
+    if (length > max_size) {
+      throw too_large();
     }
-    content.append(buffer, static_cast<std::size_t>(got));
   }
+  content.resize(length);
   return content;
 }
 

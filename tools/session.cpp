@@ -1,6 +1,7 @@
 #include "session.hpp"
 
 #include <algorithm>
+#include <mutex>
 #include <pugixml.hpp>
 #include <utility>
 
@@ -9,6 +10,40 @@
 
 namespace tarvik {
 namespace oxpm {
+namespace {
+
+// The installed software as one run of the tool sees it: read once, at the
+// first scan that succeeds, and handed out again at every later scan.
+// use_installed scans before any resolution so that an unreadable source is
+// reported as such, and the resolution rescans: reading the file again would
+// cost as much as the first time and would find a pipe drained.
+class read_once_source : public ox_refhost::store_source {
+ public:
+  explicit read_once_source(std::shared_ptr<ox_refhost::store_source> inner)
+      : inner_(std::move(inner)) {}
+
+  ox_error_e read(std::vector<ox_refhost::installed_application>& out,
+                  std::string& error) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!read_) {
+      const ox_error_e code = inner_->read(applications_, error);
+      if (code != OX_OK) {
+        return code;
+      }
+      read_ = true;
+    }
+    out = applications_;
+    return OX_OK;
+  }
+
+ private:
+  const std::shared_ptr<ox_refhost::store_source> inner_;
+  std::mutex mutex_;
+  bool read_ = false;
+  std::vector<ox_refhost::installed_application> applications_;
+};
+
+}  // namespace
 
 session::session()
     : spec_mgr_(std::make_shared<ox::package_spec_manager>(context_.get())),
@@ -80,10 +115,10 @@ void session::use_installed(const installed_source& source) {
     case installed_source::kind_t::none:
       break;
     case installed_source::kind_t::inventory:
-      store = ox_refhost::make_inventory_source(source.path);
+      store = std::make_shared<read_once_source>(ox_refhost::make_inventory_source(source.path));
       break;
     case installed_source::kind_t::dpkg_status:
-      store = ox_refhost::make_dpkg_status_source(source.path);
+      store = std::make_shared<read_once_source>(ox_refhost::make_dpkg_status_source(source.path));
       break;
   }
   store_source_.reset();

@@ -54,9 +54,11 @@ class session {
   // naming the file and the reason when one cannot be read or loaded.
   void load_specs(const std::vector<std::string>& files, const std::string& platform);
 
-  // Points the store at the source and reads it once, so that a source that
+  // Points the store at the source and reads it, so that a source that
   // cannot be read is reported as such (input_error with the store's message)
-  // before any resolution starts.
+  // before any resolution starts. The source is read only this once: later
+  // scans (the resolution's rescan) see the same applications, so a pipe or
+  // /dev/stdin serves as well as a file.
   void use_installed(const installed_source& source);
 
   // One package_manager::resolve; lets its pm_exception through.

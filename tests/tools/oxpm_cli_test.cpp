@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,9 +48,11 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 // Runs `program` with `args`, output captured in files; the environment is
-// the test's, without NO_COLOR unless `no_color` is given.
+// the test's, without NO_COLOR unless `no_color` is given. Standard input is
+// /dev/null, or a pipe that delivers `input` when it is given.
 outcome run_program(const std::string& program, const std::vector<std::string>& args,
-                    const fs::path& scratch, const char* no_color = nullptr) {
+                    const fs::path& scratch, const char* no_color = nullptr,
+                    const std::string* input = nullptr) {
   const std::string out_path = (scratch / "stdout").string();
   const std::string err_path = (scratch / "stderr").string();
   std::vector<std::string> argv_text = {program};
@@ -60,11 +63,18 @@ outcome run_program(const std::string& program, const std::vector<std::string>& 
   }
   argv.push_back(nullptr);
 
+  int feed[2] = {-1, -1};
+  if (input != nullptr && ::pipe(feed) != 0) {
+    return {};
+  }
   const pid_t child = ::fork();
   if (child == 0) {
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = input != nullptr ? feed[0] : ::open("/dev/null", O_RDONLY);
+    if (input != nullptr) {
+      ::close(feed[1]);
+    }
     if (out < 0 || err < 0 || in < 0) {
       ::_exit(126);
     }
@@ -78,6 +88,18 @@ outcome run_program(const std::string& program, const std::vector<std::string>& 
     }
     ::execvp(argv[0], argv.data());
     ::_exit(127);
+  }
+  if (input != nullptr) {
+    ::close(feed[0]);
+    std::size_t done = 0;
+    while (child > 0 && done < input->size()) {
+      const ssize_t put = ::write(feed[1], input->data() + done, input->size() - done);
+      if (put <= 0) {
+        break;
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    ::close(feed[1]);
   }
   outcome result;
   int status = 0;
@@ -388,6 +410,43 @@ TEST_F(OxpmCliTest, ReadsTheInstalledSoftwareFromADpkgStatusFile) {
   EXPECT_EQ(result["resolved"][1]["version"], "5.4.0.0");
   EXPECT_EQ(result["resolved"][2]["id"], "halden-backup");
   EXPECT_EQ(result["not_resolved"], json::array());
+}
+
+// Each input is read once, so a pipe serves as well as a file: the installed
+// software is read before the resolution and not again by its rescan.
+TEST_F(OxpmCliTest, EveryInputCanComeFromAPipe) {
+  const std::string status = write("status",
+                                   "Package: halden-runtime\n"
+                                   "Status: install ok installed\n"
+                                   "Version: 2.4.0.0\n");
+  const std::vector<std::string> inventory_run =
+      cat(example_args("3-fail-dependency.json"), {"--format", "json"});
+  const std::vector<std::string> dpkg_run = {"resolve",    "--spec",    example("halden-spec.xml"),
+                                             "--platform", "linux-x64", "--dpkg-status",
+                                             status,       "--install", "halden-backup=3.0",
+                                             "--format",   "json"};
+  const std::pair<const std::vector<std::string>*, const char*> cases[] = {
+      {&inventory_run, "--installed"},
+      {&inventory_run, "--request"},
+      {&inventory_run, "--spec"},
+      {&dpkg_run, "--dpkg-status"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> piped = *c.first;
+    const auto value = std::find(piped.begin(), piped.end(), c.second) + 1;
+    ASSERT_NE(value, piped.end());
+    const std::string input = slurp(*value);
+    ASSERT_FALSE(input.empty()) << *value;
+    *value = "/dev/stdin";
+
+    const outcome expected = oxpm(*c.first);
+    ASSERT_NE(expected.status, 2) << expected.err;
+    ASSERT_NE(expected.out, "");
+    const outcome got = run_program(OXPM_BINARY, piped, scratch_, nullptr, &input);
+    EXPECT_EQ(got.status, expected.status) << c.second << "\n" << got.err;
+    EXPECT_EQ(got.out, expected.out) << c.second;
+    EXPECT_EQ(got.err, expected.err) << c.second;
+  }
 }
 
 TEST_F(OxpmCliTest, NothingIsInstalledWithoutAnInventory) {
