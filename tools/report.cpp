@@ -17,16 +17,45 @@ std::string label(const ox::software& sw) {
   return label(sw.id, sw.version);
 }
 
-// Records are built member by member: JSON initializer lists copy every
-// nested value, which a resolved list of thousands of entries notices.
+// ordered_json keeps an object's members in a vector, in insertion order.
+// operator[] searches the keys and lets the vector re-allocate as it grows,
+// copying every member with all the values nested in it (the pairs' keys are
+// const, so they cannot move). The records are built instead by appending to
+// a vector reserved for their members: the same members in the same order,
+// so the same text, without the copies.
+class object_builder {
+ public:
+  explicit object_builder(std::size_t members) : value_(json::value_t::object) {
+    value_.get_ref<json::object_t&>().reserve(members);
+  }
+
+  object_builder& add(const char* key, json value) {
+    value_.get_ref<json::object_t&>().json::object_t::Container::emplace_back(key,
+                                                                              std::move(value));
+    return *this;
+  }
+
+  json take() { return std::move(value_); }
+
+ private:
+  json value_;
+};
+
+json array_of(std::size_t size) {
+  json out(json::value_t::array);
+  out.get_ref<json::array_t&>().reserve(size);
+  return out;
+}
+
 json software_list_json(const std::vector<ox::software>& list) {
-  json out = json::array();
+  json out = array_of(list.size());
+  json::array_t& items = out.get_ref<json::array_t&>();
   for (const ox::software& sw : list) {
-    json record = json::object();
-    record["id"] = sw.id;
-    record["version"] = sw.version.getversion();
-    record["version_text"] = sw.version_text;
-    out.push_back(std::move(record));
+    items.push_back(object_builder(3)
+                        .add("id", sw.id)
+                        .add("version", sw.version.getversion())
+                        .add("version_text", sw.version_text)
+                        .take());
   }
   return out;
 }
@@ -425,42 +454,57 @@ std::vector<std::string> state_names(ox::software_state state) {
   return names;
 }
 
+namespace {
+
+json state_names_json(ox::software_state state) {
+  const std::vector<std::string> names = state_names(state);
+  json out = array_of(names.size());
+  json::array_t& items = out.get_ref<json::array_t&>();
+  for (const std::string& name : names) {
+    items.emplace_back(name);
+  }
+  return out;
+}
+
+}  // namespace
+
 json resolution_json(const resolution& result, const analysis& facts) {
-  json resolved = json::array();
+  json resolved = array_of(result.resolved.size());
+  json::array_t& records = resolved.get_ref<json::array_t&>();
   for (const ox::installing_software& entry : result.resolved) {
-    json conflicts = json::array();
+    json conflicts = array_of(entry.detected_conflicts.size());
     for (const ox::conflict_info& found : entry.detected_conflicts) {
-      json conflict = json::object();
-      conflict["id"] = found.id;
-      conflict["action"] = found.action;
-      conflicts.push_back(std::move(conflict));
+      conflicts.get_ref<json::array_t&>().push_back(
+          object_builder(2).add("id", found.id).add("action", found.action).take());
     }
-    json record = json::object();
-    record["id"] = entry.id;
-    record["version"] = entry.version.getversion();
-    record["state"] = static_cast<std::uint32_t>(entry.state);
-    record["states"] = state_names(entry.state);
-    record["failed_dependencies"] = software_list_json(entry.failed_dependencies);
-    record["failed_compatibilities"] = software_list_json(entry.failed_compatibilities);
-    record["detected_conflicts"] = std::move(conflicts);
-    resolved.push_back(std::move(record));
+    records.push_back(
+        object_builder(7)
+            .add("id", entry.id)
+            .add("version", entry.version.getversion())
+            .add("state", static_cast<std::uint32_t>(entry.state))
+            .add("states", state_names_json(entry.state))
+            .add("failed_dependencies", software_list_json(entry.failed_dependencies))
+            .add("failed_compatibilities", software_list_json(entry.failed_compatibilities))
+            .add("detected_conflicts", std::move(conflicts))
+            .take());
   }
   json not_resolved = json::array();
   for (const entry_report& entry : facts.install) {
     if (entry.status == entry_status::no_spec_entry || entry.status == entry_status::not_examined) {
-      json record = json::object();
-      record["id"] = entry.requested.id;
-      record["version"] = entry.requested.version.getversion();
-      record["reason"] = reason_text(entry.status);
-      not_resolved.push_back(std::move(record));
+      not_resolved.get_ref<json::array_t&>().push_back(
+          object_builder(3)
+              .add("id", entry.requested.id)
+              .add("version", entry.requested.version.getversion())
+              .add("reason", reason_text(entry.status))
+              .take());
     }
   }
-  json out = json::object();
-  out["resolved"] = std::move(resolved);
-  out["incompatible"] = result.incompatible;
-  out["conflicted"] = result.conflicted;
-  out["not_resolved"] = std::move(not_resolved);
-  return out;
+  return object_builder(4)
+      .add("resolved", std::move(resolved))
+      .add("incompatible", result.incompatible)
+      .add("conflicted", result.conflicted)
+      .add("not_resolved", std::move(not_resolved))
+      .take();
 }
 
 std::string render_json(const resolution& result, const analysis& facts) {

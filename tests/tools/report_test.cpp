@@ -128,6 +128,106 @@ TEST_F(ReportTest, JsonCarriesConflictsAndStaysValidForAnyBytes) {
   EXPECT_EQ(text.back(), '\n');
 }
 
+// The report as it was first written: every member set through operator[],
+// which searches the keys and lets the members' vector re-allocate. The
+// records are now built by appending; the text must not change by a byte.
+nlohmann::ordered_json member_by_member_json(const resolution& result, const analysis& facts) {
+  using json = nlohmann::ordered_json;
+  const auto list = [](const std::vector<software>& entries) {
+    json out = json::array();
+    for (const software& sw : entries) {
+      json item = json::object();
+      item["id"] = sw.id;
+      item["version"] = sw.version.getversion();
+      item["version_text"] = sw.version_text;
+      out.push_back(std::move(item));
+    }
+    return out;
+  };
+  json resolved = json::array();
+  for (const installing_software& entry : result.resolved) {
+    json conflicts = json::array();
+    for (const ox::conflict_info& found : entry.detected_conflicts) {
+      json conflict = json::object();
+      conflict["id"] = found.id;
+      conflict["action"] = found.action;
+      conflicts.push_back(std::move(conflict));
+    }
+    json item = json::object();
+    item["id"] = entry.id;
+    item["version"] = entry.version.getversion();
+    item["state"] = static_cast<std::uint32_t>(entry.state);
+    item["states"] = state_names(entry.state);
+    item["failed_dependencies"] = list(entry.failed_dependencies);
+    item["failed_compatibilities"] = list(entry.failed_compatibilities);
+    item["detected_conflicts"] = std::move(conflicts);
+    resolved.push_back(std::move(item));
+  }
+  json not_resolved = json::array();
+  for (const entry_report& entry : facts.install) {
+    if (entry.status == entry_status::no_spec_entry || entry.status == entry_status::not_examined) {
+      json item = json::object();
+      item["id"] = entry.requested.id;
+      item["version"] = entry.requested.version.getversion();
+      item["reason"] =
+          entry.status == entry_status::not_examined ? "not examined" : "no specification entry";
+      not_resolved.push_back(std::move(item));
+    }
+  }
+  json out = json::object();
+  out["resolved"] = std::move(resolved);
+  out["incompatible"] = result.incompatible;
+  out["conflicted"] = result.conflicted;
+  out["not_resolved"] = std::move(not_resolved);
+  return out;
+}
+
+std::string member_by_member_text(const resolution& result, const analysis& facts) {
+  return member_by_member_json(result, facts)
+             .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+         "\n";
+}
+
+TEST_F(ReportTest, JsonTextIsTheSameAsWhenBuiltMemberByMember) {
+  // Every kind of member and value: findings of both kinds, several of them,
+  // conflicts with negative and large actions, every state bit, versions
+  // that print all four components, texts with quotes, backslashes, control
+  // characters, non-ASCII and invalid UTF-8.
+  installing_software& runtime = result.resolved[0];
+  runtime.id = "runtime-\xc3\xa9t\xc3\xa9";
+  runtime.detected_conflicts = {{"vpn \"classic\"", -1}, {"tab\there", 2147483647}};
+  installing_software& replaced = result.resolved[1];
+  replaced.state = static_cast<ox::software_state>(15);
+  replaced.failed_compatibilities.emplace_back("agent\\x", ox::version("4.294967295.7.1"), "");
+  installing_software& backup = result.resolved.back();
+  backup.failed_dependencies.emplace_back("db|DB_[56]", ox::version("5.0"), "5.0:6.9|7.1:7.2");
+  backup.failed_dependencies.emplace_back("bad\xff\xfe\x01id", ox::version("0"), "\xc3");
+  backup.failed_compatibilities.emplace_back("\xe2\x82\xac-euro", ox::version("1.2.3.4"),
+                                             "1.2.3.4");
+  result.resolved.push_back(record("zero-state", "1.0", 0));
+  result.install.push_back(software("\xf0\x9f\x93\xa6 pkg\x7f", ox::version("2.0.1")));
+  result.conflicted = true;
+  facts = analyze(specs, result.uninstall, result.install, result.resolved);
+  ASSERT_GE(facts.install.size(), 5u);
+
+  const std::string expected = member_by_member_text(result, facts);
+  EXPECT_EQ(render_json(result, facts), expected);
+  EXPECT_EQ(resolution_json(result, facts)
+                    .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+                "\n",
+            expected);
+  // The case above has every list filled; the examples and empty ones too.
+  EXPECT_NE(expected.find("\"not_resolved\": [\n    {"), std::string::npos) << expected;
+  EXPECT_NE(expected.find("\"detected_conflicts\": [\n"), std::string::npos) << expected;
+
+  resolution empty;
+  const analysis none = analyze(specs, {}, {}, {});
+  EXPECT_EQ(render_json(empty, none), member_by_member_text(empty, none));
+  EXPECT_EQ(render_json(empty, none),
+            "{\n  \"resolved\": [],\n  \"incompatible\": false,\n  \"conflicted\": false,\n"
+            "  \"not_resolved\": []\n}\n");
+}
+
 TEST(StateNamesTest, NamesEveryBitSet) {
   EXPECT_EQ(state_names(ox::SOFTWARE_STATE_INSTALL),
             std::vector<std::string>{"SOFTWARE_STATE_INSTALL"});
