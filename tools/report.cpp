@@ -72,7 +72,12 @@ class text_report {
  public:
   text_report(const resolution& result, const analysis& facts,
               const ox::package_spec_manager& specs, const text_options& options)
-      : result_(result), facts_(facts), specs_(specs), options_(options), look_(options.look) {}
+      : result_(result),
+        facts_(facts),
+        specs_(specs),
+        options_(options),
+        look_(options.look),
+        version_column_(version_width()) {}
 
   std::string render() {
     header();
@@ -134,7 +139,7 @@ class text_report {
   }
 
   std::string row(const std::string& id, const ox::version& v, std::size_t width) const {
-    return "  " + pad(printable(id), width) + "  " + pad(v.getversion(), version_width());
+    return "  " + pad(printable(id), width) + "  " + pad(v.getversion(), version_column_);
   }
 
   std::string removal_reasons(std::size_t k) const {
@@ -234,7 +239,7 @@ class text_report {
       const std::string number = std::to_string(i + 1) + ". ";
       out_ << "  " << number
            << pad(printable(entry.requested.id), width > number.size() ? width - number.size() : 0)
-           << "  " << pad(entry.requested.version.getversion(), version_width()) << "  "
+           << "  " << pad(entry.requested.version.getversion(), version_column_) << "  "
            << status_text(entry) << "\n";
     }
   }
@@ -434,6 +439,9 @@ class text_report {
   const text_options& options_;
   const style& look_;
   std::ostringstream out_;
+  // The version column spans every row: its width is worked out once, not
+  // per row (that is a version formatted per row and per entry).
+  const std::size_t version_column_;
 };
 
 }  // namespace
