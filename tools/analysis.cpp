@@ -1,6 +1,8 @@
 #include "analysis.hpp"
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <unordered_map>
 
 #include "tarvik/ox/pm_exception.hpp"
@@ -28,13 +30,120 @@ entry_status status_of(const installing_software& entry) {
   return entry_status::passed;
 }
 
+// The entries of the resolved list that a relation's target pattern matches,
+// in list order. Testing the pattern against every entry up to the one
+// examined costs a pattern test per entry of the working list and relation:
+// judging every relation of a large request that way took seconds. Where the
+// host tells which ids a pattern can match (exactly, or beginning with a
+// prefix), only the entries with those ids are tested, through the same
+// look-up. The resolved list does not change, so each pattern's entries are
+// worked out once.
+class pattern_index {
+ public:
+  pattern_index(const ox::package_spec_manager& specs,
+                const std::vector<installing_software>& resolved,
+                const ox_regex_literals_s* literals)
+      : specs_(specs), resolved_(resolved), literals_(literals) {}
+
+  // The first position in [from, end) whose id the pattern matches, -1 if none.
+  int next(const std::string& pattern, int from, int end) {
+    const std::vector<int>* positions = matching(pattern);
+    if (positions == nullptr) {
+      for (int i = from; i < end; ++i) {
+        if (specs_.find_software_id(pattern, resolved_[static_cast<std::size_t>(i)].id)) {
+          return i;
+        }
+      }
+      return -1;
+    }
+    const auto it = std::lower_bound(positions->begin(), positions->end(), from);
+    return it != positions->end() && *it < end ? *it : -1;
+  }
+
+ private:
+  struct shape {
+    std::vector<std::string> exact;
+    std::vector<std::string> prefixes;
+    bool failed = false;
+  };
+
+  // What the host tells of the pattern; false when it cannot tell.
+  bool describe(const std::string& pattern, shape& out) const {
+    if (literals_ == nullptr || literals_->describe == nullptr ||
+        pattern.find('\0') != std::string::npos) {
+      return false;
+    }
+    const ox_regex_alternative_fn emit = [](void* user, const char* text, std::size_t length,
+                                            int exact) {
+      auto* into = static_cast<shape*>(user);
+      try {
+        (exact != 0 ? into->exact : into->prefixes).emplace_back(text, length);
+      } catch (...) {
+        into->failed = true;
+      }
+    };
+    if (literals_->describe(literals_, pattern.c_str(), emit, &out) == 0 || out.failed) {
+      return false;
+    }
+    // An empty prefix admits every id: nothing to narrow.
+    return std::none_of(out.prefixes.begin(), out.prefixes.end(),
+                        [](const std::string& prefix) { return prefix.empty(); });
+  }
+
+  // Ascending positions of the entries whose id the pattern matches; null
+  // when the host cannot describe the pattern.
+  const std::vector<int>* matching(const std::string& pattern) {
+    const auto found = by_pattern_.find(pattern);
+    if (found != by_pattern_.end()) {
+      return found->second.get();
+    }
+    std::unique_ptr<std::vector<int>> positions;
+    shape described;
+    if (describe(pattern, described)) {
+      if (by_id_.empty()) {
+        for (std::size_t i = 0; i < resolved_.size(); ++i) {
+          by_id_[resolved_[i].id].push_back(static_cast<int>(i));
+        }
+      }
+      positions = std::make_unique<std::vector<int>>();
+      const auto take = [&](const std::string& id, const std::vector<int>& at) {
+        if (specs_.find_software_id(pattern, id)) {
+          positions->insert(positions->end(), at.begin(), at.end());
+        }
+      };
+      for (const std::string& text : described.exact) {
+        const auto it = by_id_.find(text);
+        if (it != by_id_.end()) {
+          take(it->first, it->second);
+        }
+      }
+      for (const std::string& prefix : described.prefixes) {
+        for (auto it = by_id_.lower_bound(prefix);
+             it != by_id_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+          take(it->first, it->second);
+        }
+      }
+      std::sort(positions->begin(), positions->end());
+      positions->erase(std::unique(positions->begin(), positions->end()), positions->end());
+    }
+    return by_pattern_.emplace(pattern, std::move(positions)).first->second.get();
+  }
+
+  const ox::package_spec_manager& specs_;
+  const std::vector<installing_software>& resolved_;
+  const ox_regex_literals_s* literals_;
+  // Ordered, so that the ids beginning with a prefix are one range.
+  std::map<std::string, std::vector<int>> by_id_;
+  std::unordered_map<std::string, std::unique_ptr<std::vector<int>>> by_pattern_;
+};
+
 // The install-order walk as the dependency stage runs it, replayed with the
 // catalog's look-ups so that each decision can be named.
 class replay {
  public:
   replay(const ox::package_spec_manager& specs, const std::vector<installing_software>& resolved,
-         analysis& out)
-      : specs_(specs), resolved_(resolved), out_(out) {}
+         const ox_regex_literals_s* literals, analysis& out)
+      : specs_(specs), resolved_(resolved), out_(out), patterns_(specs, resolved, literals) {}
 
   void mark_uninstall_requests(const std::vector<ox::software>& uninstall) {
     for (std::size_t u = 0; u < uninstall.size(); ++u) {
@@ -157,7 +266,7 @@ class replay {
 
   // `end` bounds the working list: the installed entries and the install
   // entries accepted before the one being examined.
-  relation_check check_depend(const ox::depend& dep, int end) const {
+  relation_check check_depend(const ox::depend& dep, int end) {
     relation_check check;
     check.kind = relation_check::kind_t::depends;
     check.sref = dep.sref;
@@ -167,25 +276,22 @@ class replay {
       return check;
     }
     check.outcome = relation_check::outcome_t::missing;
-    for (int i = 0; i < end; ++i) {
-      const installing_software& candidate = resolved_[static_cast<std::size_t>(i)];
-      if (!specs_.find_software_id(check.target_pattern, candidate.id)) {
-        continue;
-      }
-      check.candidate = i;
-      if (marked(i)) {
-        check.outcome = relation_check::outcome_t::marked;
-      } else if (dep.versions.is_within(candidate.version)) {
-        check.outcome = relation_check::outcome_t::met;
-      } else {
-        check.outcome = relation_check::outcome_t::wrong_version;
-      }
-      break;
+    const int i = patterns_.next(check.target_pattern, 0, end);
+    if (i < 0) {
+      return check;
+    }
+    check.candidate = i;
+    if (marked(i)) {
+      check.outcome = relation_check::outcome_t::marked;
+    } else if (dep.versions.is_within(resolved_[static_cast<std::size_t>(i)].version)) {
+      check.outcome = relation_check::outcome_t::met;
+    } else {
+      check.outcome = relation_check::outcome_t::wrong_version;
     }
     return check;
   }
 
-  relation_check check_compatible(const ox::compatible& comp, int end) const {
+  relation_check check_compatible(const ox::compatible& comp, int end) {
     relation_check check;
     check.kind = relation_check::kind_t::compatible;
     check.sref = comp.sref;
@@ -195,17 +301,14 @@ class replay {
       return check;
     }
     check.outcome = relation_check::outcome_t::absent;
-    for (int i = 0; i < end; ++i) {
-      const installing_software& candidate = resolved_[static_cast<std::size_t>(i)];
-      if (!specs_.find_software_id(check.target_pattern, candidate.id)) {
-        continue;
-      }
+    for (int i = patterns_.next(check.target_pattern, 0, end); i >= 0;
+         i = patterns_.next(check.target_pattern, i + 1, end)) {
       if (marked(i)) {
         check.passed_over.push_back(i);
         continue;
       }
       check.candidate = i;
-      check.outcome = comp.versions.is_within(candidate.version)
+      check.outcome = comp.versions.is_within(resolved_[static_cast<std::size_t>(i)].version)
                           ? relation_check::outcome_t::in_range
                           : relation_check::outcome_t::out_of_range;
       break;
@@ -217,6 +320,7 @@ class replay {
   const std::vector<installing_software>& resolved_;
   analysis& out_;
   std::unordered_map<std::string, std::vector<std::size_t>> installed_by_id_;
+  pattern_index patterns_;
 };
 
 }  // namespace
@@ -269,7 +373,8 @@ bool same_version(const ox::version& a, const ox::version& b) {
 
 analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::software>& uninstall,
                  const std::vector<ox::software>& install,
-                 const std::vector<installing_software>& resolved, relation_scope scope) {
+                 const std::vector<installing_software>& resolved, relation_scope scope,
+                 const ox_regex_literals_s* literals) {
   analysis out;
   while (out.installed_count < resolved.size() && is_installed(resolved[out.installed_count])) {
     ++out.installed_count;
@@ -331,7 +436,7 @@ analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::so
     }
   }
 
-  replay walk(specs, resolved, out);
+  replay walk(specs, resolved, literals, out);
   walk.mark_uninstall_requests(uninstall);
   for (std::size_t i = 0; i < out.install.size(); ++i) {
     entry_report& report = out.install[i];

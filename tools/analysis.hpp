@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/software.hpp"
 #include "tarvik/ox/spec.hpp"
@@ -118,11 +119,15 @@ enum class relation_scope {
   stopping_entry  // only the entry that stopped the walk: what the reports explain
 };
 
-// `resolved` is the library's result for the two lists.
+// `resolved` is the library's result for the two lists. `literals`, the
+// host's description of patterns (OX_OBJECT_REGEX_LITERALS of the context the
+// catalog was imported with; may be null), narrows the entries each
+// relation's pattern is tested against; the answers are the same without it.
 analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::software>& uninstall,
                  const std::vector<ox::software>& install,
                  const std::vector<ox::installing_software>& resolved,
-                 relation_scope scope = relation_scope::every_entry);
+                 relation_scope scope = relation_scope::every_entry,
+                 const ox_regex_literals_s* literals = nullptr);
 
 bool same_version(const ox::version& a, const ox::version& b);
 

@@ -199,7 +199,8 @@ class runner {
     }
     const analysis facts =
         analyze(host.specs(), result.uninstall, result.install, result.resolved,
-                graph ? relation_scope::every_entry : relation_scope::stopping_entry);
+                graph ? relation_scope::every_entry : relation_scope::stopping_entry,
+                host.regex_literals());
     if (graph) {
       out_ << render_dot(result, facts, host.specs(), args.platform);
     } else if (args.format == "json") {

@@ -5,6 +5,7 @@
 #include <pugixml.hpp>
 #include <utility>
 
+#include "tarvik/ox/host/ox_utils.h"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/registry_store.hpp"
 
@@ -149,6 +150,11 @@ resolution session::resolve(const std::vector<ox::software>& uninstall,
   result.incompatible = package_mgr_->is_incompatible(result.resolved);
   result.conflicted = package_mgr_->is_conflicted(result.resolved);
   return result;
+}
+
+const ox_regex_literals_s* session::regex_literals() const {
+  return static_cast<const ox_regex_literals_s*>(
+      ox_context_get_object_info(context_.get(), OX_OBJECT_REGEX_LITERALS));
 }
 
 std::string describe_code(ox_error_e code) {

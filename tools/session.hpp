@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "inputs.hpp"
+#include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/software.hpp"
@@ -66,6 +67,9 @@ class session {
                      const std::vector<ox::software>& install);
 
   ox_context_s* context() const { return context_.get(); }
+  // The host's description of patterns that the context offers (null when it
+  // offers none).
+  const ox_regex_literals_s* regex_literals() const;
   const ox::package_spec_manager& specs() const { return *spec_mgr_; }
 
  private:

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/test_host.hpp"
+#include "tarvik/ox/host/ox_utils.h"
 #include "tarvik/ox/package_spec_manager.hpp"
 
 namespace tarvik {
@@ -314,6 +315,95 @@ TEST_F(AnalysisTest, AStateTheReplayCannotExplainIsNoticed) {
   const analysis facts =
       run({}, list({{"D", "3.5"}}), {record("Z", "1.0", 10), record("D", "3.5", 1)});
   EXPECT_FALSE(facts.consistent);
+}
+
+// Where the host describes a target pattern (its exact alternatives and
+// literal prefixes), only the entries with those ids are tested; the
+// judgements must be those of testing every entry in list order, which is
+// what happens for the patterns the host cannot describe.
+TEST(AnalysisIndexTest, DescribedPatternsJudgeRelationsAsTestingEveryEntry) {
+  ox_test::test_host host;
+  const auto* literals = static_cast<const ox_regex_literals_s*>(
+      ox_context_get_object_info(host.context(), OX_OBJECT_REGEX_LITERALS));
+  ASSERT_NE(literals, nullptr);
+
+  ox::package_spec_manager specs(host.context());
+  // Exact alternatives and a prefix; a pattern the host cannot describe; one
+  // that only a prefix narrows.
+  specs.add(entry("lib", "lib|LIB_OLD|libx-[0-9]+", "1.0:9.9"));
+  specs.add(entry("tool", "(tool|TOOL)[0-9]*", "1.0:9.9"));
+  specs.add(entry("net", "net.*", "1.0:9.9"));
+  software_spec needs_lib = entry("app1", "app1", "1.0");
+  needs_lib.depends.push_back(depends_on("lib", "2.0:2.9"));
+  needs_lib.depends.push_back(depends_on("tool", "1.0:1.9"));
+  specs.add(needs_lib);
+  software_spec with_lib = entry("app2", "app2", "1.0");
+  with_lib.compatibles.push_back(compatible_with("lib", "1.0:1.9"));
+  with_lib.compatibles.push_back(compatible_with("net", "3.0:3.9"));
+  with_lib.compatibles.push_back(compatible_with("tool", "1.0:1.9"));
+  specs.add(with_lib);
+  software_spec late = entry("app3", "app3", "1.0");
+  late.depends.push_back(depends_on("tool", "1.0:1.9"));
+  late.depends.push_back(depends_on("net", "4.0:4.9"));
+  specs.add(late);
+
+  // libx-7 comes first but is to be removed; LIB_OLD is listed by the
+  // exact alternatives after lib yet stands before it in the list.
+  const std::vector<software> uninstall = list({{"libx-7", "1"}, {"netcore", "1"}});
+  const std::vector<software> install = list({{"app1", "1.0"}, {"app2", "1.0"}, {"app3", "1.0"}});
+  const std::vector<installing_software> resolved = {
+      record("libx-7", "2.5", 10), record("libx-", "1.0", 2),  record("LIB_OLD", "1.5", 2),
+      record("lib", "3.0", 2),     record("TOOL12", "1.2", 2), record("netcore", "3.5", 10),
+      record("network", "4.5", 2), record("app1", "1.0", 1),   record("app2", "1.0", 1),
+      record("app3", "1.0", 1),
+  };
+  const analysis indexed =
+      analyze(specs, uninstall, install, resolved, relation_scope::every_entry, literals);
+  const analysis walked =
+      analyze(specs, uninstall, install, resolved, relation_scope::every_entry, nullptr);
+
+  using outcome = relation_check::outcome_t;
+  struct judged {
+    outcome result;
+    int candidate;
+    std::vector<int> passed_over;
+  };
+  const std::vector<std::vector<judged>> expected = {
+      // app1: the first lib is libx-7, marked (the walk stops there).
+      {{outcome::marked, 0, {}}},
+      // app2: lib passes over libx-7 to LIB_OLD 1.5; net over netcore to
+      // network 4.5, outside 3.0:3.9.
+      {{outcome::in_range, 2, {0}}, {outcome::out_of_range, 6, {5}}},
+      // app3: TOOL12 meets tool; the first net is netcore, marked.
+      {{outcome::met, 4, {}}, {outcome::marked, 5, {}}},
+  };
+  for (const analysis* facts : {&indexed, &walked}) {
+    const char* how = facts == &indexed ? "indexed" : "walked";
+    ASSERT_EQ(facts->install.size(), expected.size()) << how;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const std::vector<relation_check>& relations = facts->install[i].relations;
+      ASSERT_EQ(relations.size(), expected[i].size()) << how << ", entry " << i;
+      for (std::size_t r = 0; r < relations.size(); ++r) {
+        EXPECT_EQ(relations[r].outcome, expected[i][r].result) << how << ", " << i << "/" << r;
+        EXPECT_EQ(relations[r].candidate, expected[i][r].candidate) << how << ", " << i << "/" << r;
+        EXPECT_EQ(relations[r].passed_over, expected[i][r].passed_over)
+            << how << ", " << i << "/" << r;
+      }
+    }
+  }
+  EXPECT_EQ(indexed.consistent, walked.consistent);
+
+  // The pattern no prefix narrows: tool is only found by testing each entry.
+  const std::vector<installing_software> tool_first = {
+      record("TOOL12", "1.2", 2), record("LIB_OLD", "2.5", 2), record("app1", "1.0", 1)};
+  const analysis passing = analyze(specs, {}, list({{"app1", "1.0"}}), tool_first,
+                                   relation_scope::every_entry, literals);
+  ASSERT_EQ(passing.install[0].relations.size(), 2u);
+  EXPECT_EQ(passing.install[0].relations[0].candidate, 1);
+  EXPECT_EQ(passing.install[0].relations[0].outcome, outcome::met);
+  EXPECT_EQ(passing.install[0].relations[1].candidate, 0);
+  EXPECT_EQ(passing.install[0].relations[1].outcome, outcome::met);
+  EXPECT_TRUE(passing.consistent);
 }
 
 }  // namespace
