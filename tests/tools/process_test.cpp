@@ -1,0 +1,80 @@
+#include "process.hpp"
+
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+// Sanitizers bring an allocator of their own, which takes no part in this.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define OXPM_OWN_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define OXPM_OWN_ALLOCATOR 1
+#endif
+#endif
+
+namespace tarvik {
+namespace oxpm {
+namespace {
+
+// The "VmFlags" line of the mapping of /proc/self/smaps that holds `address`;
+// empty when there is none.
+std::string vm_flags_at(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::ifstream smaps("/proc/self/smaps");
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    std::uintptr_t from = 0;
+    std::uintptr_t to = 0;
+    char dash = 0;
+    std::istringstream header(line);
+    if (header >> std::hex >> from >> dash >> to && dash == '-') {
+      inside = from <= at && at < to;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return {};
+}
+
+// One test, since the set-up is process-wide and meant to run once.
+TEST(PrepareHeapTest, LargeBlocksComeFromAHeapAdvisedForHugePages) {
+  const heap_setup setup = prepare_heap(std::size_t{16} * 1024 * 1024);
+
+  // A block of a few MiB is carved from the heap rather than mapped.
+  const std::size_t mapped_before = mallinfo2().hblks;
+  void* volatile block = std::malloc(std::size_t{3} * 1024 * 1024);
+  ASSERT_NE(block, nullptr);
+  const std::size_t mapped_with_block = mallinfo2().hblks;
+  std::free(block);
+#ifdef OXPM_OWN_ALLOCATOR
+  EXPECT_EQ(setup.huge_bytes, 0u);
+  GTEST_SKIP() << "the sanitizer's allocator does not grow malloc's heap";
+#endif
+  if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) {
+    GTEST_SKIP() << "the kernel has no transparent huge pages";
+  }
+  EXPECT_EQ(mapped_with_block, mapped_before);
+  ASSERT_GT(setup.huge_bytes, 0u);
+
+  const auto begin = reinterpret_cast<std::uintptr_t>(setup.huge_begin);
+  const std::uintptr_t huge_page = std::uintptr_t{2} * 1024 * 1024;
+  EXPECT_EQ(begin % huge_page, 0u);
+  EXPECT_EQ(setup.huge_bytes % huge_page, 0u);
+  EXPECT_GE(setup.huge_bytes, std::size_t{14} * 1024 * 1024);
+  // The whole range is advised ("hg"), first page and last.
+  const std::string first = vm_flags_at(setup.huge_begin);
+  const std::string last = vm_flags_at(reinterpret_cast<const void*>(begin + setup.huge_bytes - 1));
+  EXPECT_NE(first.find(" hg"), std::string::npos) << first;
+  EXPECT_NE(last.find(" hg"), std::string::npos) << last;
+}
+
+}  // namespace
+}  // namespace oxpm
+}  // namespace tarvik
