@@ -11,6 +11,7 @@
 #include "graph.hpp"
 #include "inputs.hpp"
 #include "lint.hpp"
+#include "process.hpp"
 #include "report.hpp"
 #include "session.hpp"
 #include "show.hpp"
@@ -134,10 +135,14 @@ std::string empty_request_hint(const resolution& attempted, ox_error_e code) {
 class runner {
  public:
   runner(std::ostream& out, std::ostream& err, const environment& env)
-      : out_(out), err_(err), look_(use_colour(env.stdout_is_terminal, env.no_color)) {}
+      : out_(out),
+        err_(err),
+        look_(use_colour(env.stdout_is_terminal, env.no_color)),
+        exits_after_run_(env.exits_after_run) {}
 
   int resolve(const resolve_args& args, bool graph) {
-    session host;
+    auto owned = std::make_unique<session>();
+    session& host = *owned;
     if (args.log_option->count() > 0) {
       const int severity = args.log_level == "failure" ? 2 : 5;
       if (args.log == "-") {
@@ -212,6 +217,7 @@ class runner {
       out_ << render_text(result, facts, host.specs(), options);
     }
     out_.flush();
+    finish(std::move(owned));
     return facts.ok(result.incompatible, result.conflicted) ? kExitOk : kExitProblem;
   }
 
@@ -238,7 +244,8 @@ class runner {
   }
 
   int show(const show_args& args) {
-    session host;
+    auto owned = std::make_unique<session>();
+    session& host = *owned;
     try {
       host.load_specs(args.specs, args.platform);
     } catch (const input_error& error) {
@@ -252,13 +259,23 @@ class runner {
     const show_result shown = show_entry(host.specs(), args.id, version, look_);
     out_ << shown.text;
     out_.flush();
+    finish(std::move(owned));
     return shown.found ? kExitOk : kExitProblem;
   }
 
  private:
+  // The session of a command that went through: its catalog is the bulk of
+  // what the process holds.
+  void finish(std::unique_ptr<session> host) const {
+    if (exits_after_run_) {
+      leave_to_exit(std::move(host));
+    }
+  }
+
   std::ostream& out_;
   std::ostream& err_;
   style look_;
+  bool exits_after_run_;
 };
 
 }  // namespace

@@ -17,6 +17,9 @@ inline constexpr int kExitLibrary = 3;  // the library threw pm_exception
 struct environment {
   bool stdout_is_terminal = false;
   const char* no_color = nullptr;  // NO_COLOR's value, null when unset
+  // The process exits when run returns: the catalog and the managers are
+  // left to the exit (see leave_to_exit) rather than freed.
+  bool exits_after_run = false;
 };
 
 // Runs one command line; reports go to `out`, messages and --log - to `err`.

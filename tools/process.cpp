@@ -25,6 +25,11 @@ constexpr std::size_t kProbe = std::size_t{1024} * 1024;
 // The block below the advised range; volatile, so that it is allocated.
 void* volatile covered = nullptr;
 
+// What keep_until_exit keeps: reachable for leak checkers, never freed.
+constexpr std::size_t kKeptMost = 8;
+const void* volatile kept[kKeptMost] = {};
+std::size_t kept_count = 0;
+
 }  // namespace
 
 heap_setup prepare_heap(std::size_t huge_heap) {
@@ -78,6 +83,27 @@ heap_setup prepare_heap(std::size_t huge_heap) {
   }
 #endif
   return setup;
+}
+
+bool frees_before_exit() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer) || __has_feature(leak_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
+
+void keep_until_exit(const void* object) {
+  if (kept_count < kKeptMost) {
+    kept[kept_count++] = object;
+  }
 }
 
 }  // namespace oxpm

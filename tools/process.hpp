@@ -3,6 +3,7 @@
 #define TARVIK_OXPM_TOOLS_PROCESS_HPP_
 
 #include <cstddef>
+#include <memory>
 
 namespace tarvik {
 namespace oxpm {
@@ -26,6 +27,25 @@ struct heap_setup {
 // for transparent huge pages. Only what is touched becomes resident, in 2 MiB
 // pages: one page fault where there were 512. Call first thing in main.
 heap_setup prepare_heap(std::size_t huge_heap = kHugePageHeap);
+
+// True in builds with sanitizers: there everything is freed before exit, so
+// that leak checking covers it.
+bool frees_before_exit();
+
+// Keeps `object` reachable, unfreed, until the process exits (a few objects
+// at most; from the main thread).
+void keep_until_exit(const void* object);
+
+// For a process that exits right after: the object's memory goes back with
+// the process instead of block by block (handing a large catalog back to
+// malloc takes milliseconds, most of them cache misses). With
+// frees_before_exit() the object is destroyed here.
+template <class T>
+void leave_to_exit(std::unique_ptr<T> object) {
+  if (!frees_before_exit()) {
+    keep_until_exit(object.release());
+  }
+}
 
 }  // namespace oxpm
 }  // namespace tarvik

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -73,6 +74,24 @@ TEST(PrepareHeapTest, LargeBlocksComeFromAHeapAdvisedForHugePages) {
   const std::string last = vm_flags_at(reinterpret_cast<const void*>(begin + setup.huge_bytes - 1));
   EXPECT_NE(first.find(" hg"), std::string::npos) << first;
   EXPECT_NE(last.find(" hg"), std::string::npos) << last;
+}
+
+// Under sanitizers everything is freed before exit, so that leak checking
+// covers the session; elsewhere the session is left to the exit.
+TEST(LeaveToExitTest, DestroysOnlyWhereLeakCheckingNeedsIt) {
+  struct flagged {
+    explicit flagged(bool& destroyed) : destroyed_(destroyed) {}
+    ~flagged() { destroyed_ = true; }
+    bool& destroyed_;
+  };
+#ifdef OXPM_OWN_ALLOCATOR
+  EXPECT_TRUE(frees_before_exit());
+#else
+  EXPECT_FALSE(frees_before_exit());
+#endif
+  bool destroyed = false;
+  leave_to_exit(std::make_unique<flagged>(destroyed));
+  EXPECT_EQ(destroyed, frees_before_exit());
 }
 
 }  // namespace
