@@ -25,7 +25,10 @@ struct heap_setup {
 // which is never trimmed, so that what one phase frees serves the next; and
 // the heap is grown by `huge_heap` bytes of address space at once and advised
 // for transparent huge pages. Only what is touched becomes resident, in 2 MiB
-// pages: one page fault where there were 512. Call first thing in main.
+// pages: one page fault where there were 512. Where the kernel compacts
+// memory to find a huge page for an advised range (defrag "madvise", the
+// default), the odd fault waits a few milliseconds; on average the run is
+// still much faster. Call first thing in main.
 heap_setup prepare_heap(std::size_t huge_heap = kHugePageHeap);
 
 // True in builds with sanitizers: there everything is freed before exit, so
