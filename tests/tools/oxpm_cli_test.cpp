@@ -449,6 +449,20 @@ TEST_F(OxpmCliTest, EveryInputCanComeFromAPipe) {
   }
 }
 
+// With OXPM_STATIC_DEPS the executable carries pugixml, RE2 and the C++
+// runtime: the dynamic loader has none of them to load at every start.
+TEST_F(OxpmCliTest, LinksItsDependenciesAsConfigured) {
+  // The loader lists what it would load instead of running the program.
+  const outcome listed = run_program("env", {"LD_TRACE_LOADED_OBJECTS=1", OXPM_BINARY}, scratch_);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  ASSERT_TRUE(contains(listed.out, "libc.so")) << listed.out;
+  for (const char* library : {"libpugixml", "libre2", "libstdc++"}) {
+    EXPECT_EQ(contains(listed.out, library), !OXPM_STATIC_DEPS_LINKED)
+        << library << (OXPM_STATIC_DEPS_LINKED ? " linked dynamically" : " not found") << "\n"
+        << listed.out;
+  }
+}
+
 TEST_F(OxpmCliTest, NothingIsInstalledWithoutAnInventory) {
   const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--install",
                             "halden-runtime=3.0", "--format", "json"});
