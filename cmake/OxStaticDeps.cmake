@@ -3,7 +3,9 @@
 # Every start of a dynamically linked oxpm maps and relocates libstdc++,
 # libpugixml and libre2: about a millisecond, as much as a small resolution
 # takes. An executable marked with ox_link_static_deps() links the static
-# archives of pugixml and RE2 and the static C++ runtime instead. The
+# archives of pugixml and RE2 and the static C++ runtime instead, and the
+# static C library too where the toolchain links static position-independent
+# executables (-static-pie): then no dynamic loader runs at all. The
 # libraries, the tests and the installed CMake package keep linking the shared
 # ones: the switch is a property of the executable being linked, read when
 # the link line of pugixml::pugixml and PkgConfig::RE2 is worked out, so an
@@ -65,16 +67,35 @@ function(ox_static_deps_setup)
   string(REPLACE ";" "$<SEMICOLON>" re2_static "${re2_static}")
   set_target_properties(PkgConfig::RE2 PROPERTIES INTERFACE_LINK_LIBRARIES
     "$<IF:${static},${re2_static},${re2_link}>")
-  message(STATUS "OXPM_STATIC_DEPS: oxpm links pugixml, RE2 and the C++ runtime statically")
+  message(STATUS "OXPM_STATIC_DEPS: oxpm links pugixml, RE2 and the C++ runtime statically "
+                 "(and the C library where -static-pie links)")
   set(OX_STATIC_DEPS_ACTIVE ON PARENT_SCOPE)
 endfunction()
 
 # Links `target` (an executable) with the static dependencies when they are
-# active.
+# active: as a static position-independent executable where the toolchain
+# can link one (no dynamic loader runs at all, and the address space is still
+# randomised), otherwise with the static C++ runtime beside a shared C
+# library.
 function(ox_link_static_deps target)
   if(NOT OX_STATIC_DEPS_ACTIVE)
     return()
   endif()
   set_target_properties(${target} PROPERTIES OX_STATIC_DEPS ON)
-  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  if(NOT DEFINED OX_HAVE_STATIC_PIE)
+    include(CheckCXXSourceCompiles)
+    set(CMAKE_REQUIRED_LINK_OPTIONS -static-pie)
+    set(CMAKE_REQUIRED_FLAGS -fPIE)
+    check_cxx_source_compiles("#include <string>\nint main() { return static_cast<int>(std::string(\"x\").size()) - 1; }"
+      OX_HAVE_STATIC_PIE)
+    unset(CMAKE_REQUIRED_LINK_OPTIONS)
+    unset(CMAKE_REQUIRED_FLAGS)
+  endif()
+  if(OX_HAVE_STATIC_PIE)
+    set_target_properties(${target} PROPERTIES OX_FULLY_STATIC ON POSITION_INDEPENDENT_CODE ON)
+    target_link_options(${target} PRIVATE -static-pie)
+  else()
+    set_target_properties(${target} PROPERTIES OX_FULLY_STATIC OFF)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
 endfunction()

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -449,9 +450,46 @@ TEST_F(OxpmCliTest, EveryInputCanComeFromAPipe) {
   }
 }
 
+// Whether the ELF file asks for a program interpreter (the dynamic loader):
+// a static executable has no PT_INTERP program header.
+bool has_interpreter(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  unsigned char ident[16] = {};
+  file.read(reinterpret_cast<char*>(ident), sizeof(ident));
+  EXPECT_TRUE(file && ident[0] == 0x7F && ident[1] == 'E' && ident[2] == 'L' && ident[3] == 'F' &&
+              ident[4] == 2)
+      << path << " is no 64-bit ELF file";
+  std::uint64_t program_headers = 0;
+  std::uint16_t entry_size = 0;
+  std::uint16_t entries = 0;
+  file.seekg(0x20);
+  file.read(reinterpret_cast<char*>(&program_headers), sizeof(program_headers));
+  file.seekg(0x36);
+  file.read(reinterpret_cast<char*>(&entry_size), sizeof(entry_size));
+  file.read(reinterpret_cast<char*>(&entries), sizeof(entries));
+  for (std::uint16_t i = 0; file && i < entries; ++i) {
+    std::uint32_t type = 0;
+    file.seekg(static_cast<std::streamoff>(program_headers + std::uint64_t{i} * entry_size));
+    file.read(reinterpret_cast<char*>(&type), sizeof(type));
+    if (file && type == 3) {  // PT_INTERP
+      return true;
+    }
+  }
+  EXPECT_TRUE(file) << "cannot read the program headers of " << path;
+  return false;
+}
+
 // With OXPM_STATIC_DEPS the executable carries pugixml, RE2 and the C++
-// runtime: the dynamic loader has none of them to load at every start.
+// runtime, and where the toolchain allows, the C library too: the dynamic
+// loader has none of them to load at every start, or does not run at all.
 TEST_F(OxpmCliTest, LinksItsDependenciesAsConfigured) {
+  if (OXPM_FULLY_STATIC) {
+    EXPECT_FALSE(has_interpreter(OXPM_BINARY)) << "a static oxpm asks for the dynamic loader";
+    const outcome run = oxpm({"--help"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return;
+  }
+  EXPECT_TRUE(has_interpreter(OXPM_BINARY));
   // The loader lists what it would load instead of running the program.
   const outcome listed = run_program("env", {"LD_TRACE_LOADED_OBJECTS=1", OXPM_BINARY}, scratch_);
   ASSERT_EQ(listed.status, 0) << listed.err;
