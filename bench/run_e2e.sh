@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # End-to-end timing: `oxpm resolve` (process start, import, inventory,
 # resolution, JSON out) against testsolv on the same generated problem, side
-# by side in one run. Uses hyperfine when installed (median of the runs),
-# otherwise a timing loop of its own (median too). Also reports the peak
-# memory of one oxpm run.
+# by side in one run. The runs are interleaved, ROUNDS rounds of a few runs of
+# each command in turn, so that a machine whose speed drifts slows both
+# alike; the figures are medians over all runs. Uses hyperfine when installed,
+# otherwise a timing loop of its own. Also reports the peak memory of one oxpm
+# run.
 #
 #   bench/run_e2e.sh [BUILD_DIR] [SIZE...]      (default: build small large)
 #
-# Environment: RUNS (default 10), WARMUP (default 2), SEED (default 1),
-# PATTERNS=1 for the workloads with real patterns.
+# Environment: RUNS (default 10: runs of each command in all), ROUNDS (default
+# 5), WARMUP (default 2, per round), SEED (default 1), PATTERNS=1 for the
+# workloads with real patterns.
 set -euo pipefail
 
 BUILD_DIR=${1:-build}
@@ -18,6 +21,12 @@ if ((${#SIZES[@]} == 0)); then
   SIZES=(small large)
 fi
 RUNS=${RUNS:-10}
+ROUNDS=${ROUNDS:-5}
+if ((ROUNDS > RUNS)); then
+  ROUNDS=$RUNS
+fi
+# Runs per round, rounded up so that at least RUNS runs are made.
+PER_ROUND=$(((RUNS + ROUNDS - 1) / ROUNDS))
 WARMUP=${WARMUP:-2}
 SEED=${SEED:-1}
 PATTERN_FLAG=()
@@ -41,23 +50,30 @@ fi
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-# Median wall time in seconds of RUNS runs of "$@" (after WARMUP runs).
-median_of() {
-  local times=()
+# Wall times in microseconds of PER_ROUND runs of "$@" (after WARMUP runs),
+# one per line.
+times_of() {
   for ((i = 0; i < WARMUP; ++i)); do "$@" > /dev/null; done
-  for ((i = 0; i < RUNS; ++i)); do
+  for ((i = 0; i < PER_ROUND; ++i)); do
     local start end
     start=$(date +%s%N)
     "$@" > /dev/null
     end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
+    echo $(((end - start) / 1000))
   done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {m = (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2; printf "%.4f\n", m / 1e6}'
 }
 
-# The median of result N in hyperfine's JSON export.
-hyperfine_median() {
-  python3 -c 'import json,sys; print("%.4f" % json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["median"])' "$1" "$2"
+# The median, in seconds, of the microsecond figures in a file, one per line.
+median_of_file() {
+  sort -n "$1" | awk '{a[NR]=$1} END {m = (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2; printf "%.4f\n", m / 1e6}'
+}
+
+# Appends the times of result N in hyperfine's JSON export, in microseconds,
+# one per line, to a file.
+hyperfine_times() {
+  python3 -c 'import json,sys
+for t in json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["times"]:
+    print(int(t * 1e6))' "$1" "$2" >> "$3"
 }
 
 # Peak resident memory of one run, in kB (- without GNU time).
@@ -70,7 +86,7 @@ peak_kb() {
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "runs: $RUNS (+$WARMUP warm-up), seed $SEED${PATTERN_FLAG:+, patterns}"
+echo "runs: $((ROUNDS * PER_ROUND)) of each, interleaved in $ROUNDS rounds (+$WARMUP warm-up a round), seed $SEED${PATTERN_FLAG:+, patterns}"
 printf '%-8s %12s %12s %8s %14s\n' size oxpm_s testsolv_s ratio oxpm_peak_MB
 
 for size in "${SIZES[@]}"; do
@@ -92,20 +108,31 @@ for size in "${SIZES[@]}"; do
     fi
   fi
 
-  if command -v hyperfine > /dev/null; then
-    commands=("${oxpm_cmd[*]}")
-    [[ -n $TESTSOLV ]] && commands+=("$TESTSOLV $dir/testsolv.t")
-    hyperfine --runs "$RUNS" --warmup "$WARMUP" -N --style none \
-      --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null 2>&1 ||
-      hyperfine --runs "$RUNS" --warmup "$WARMUP" --shell=none --style none \
-        --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null
-    ours=$(hyperfine_median "$dir/hyperfine.json" 0)
-    theirs=-
-    [[ -n $TESTSOLV ]] && theirs=$(hyperfine_median "$dir/hyperfine.json" 1)
-  else
-    ours=$(median_of "${oxpm_cmd[@]}")
-    theirs=-
-    [[ -n $TESTSOLV ]] && theirs=$(median_of "$TESTSOLV" "$dir/testsolv.t")
+  : > "$dir/ours.us"
+  : > "$dir/theirs.us"
+  for ((round = 0; round < ROUNDS; ++round)); do
+    if command -v hyperfine > /dev/null; then
+      commands=("${oxpm_cmd[*]}")
+      [[ -n $TESTSOLV ]] && commands+=("$TESTSOLV $dir/testsolv.t")
+      hyperfine --runs "$PER_ROUND" --warmup "$WARMUP" -N --style none \
+        --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null 2>&1 ||
+        hyperfine --runs "$PER_ROUND" --warmup "$WARMUP" --shell=none --style none \
+          --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null
+      hyperfine_times "$dir/hyperfine.json" 0 "$dir/ours.us"
+      if [[ -n $TESTSOLV ]]; then
+        hyperfine_times "$dir/hyperfine.json" 1 "$dir/theirs.us"
+      fi
+    else
+      times_of "${oxpm_cmd[@]}" >> "$dir/ours.us"
+      if [[ -n $TESTSOLV ]]; then
+        times_of "$TESTSOLV" "$dir/testsolv.t" >> "$dir/theirs.us"
+      fi
+    fi
+  done
+  ours=$(median_of_file "$dir/ours.us")
+  theirs=-
+  if [[ -n $TESTSOLV ]]; then
+    theirs=$(median_of_file "$dir/theirs.us")
   fi
   ratio=-
   if [[ $theirs != - ]]; then

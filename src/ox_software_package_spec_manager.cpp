@@ -453,38 +453,49 @@ void package_spec_manager::parse_conflicts(std::shared_ptr<xml_node>& node, soft
 // one; a shorter list or another capability object rebuilds the index.
 struct package_spec_manager::lookup_index {
   using positions = std::vector<std::size_t>;
-  using position_map = std::unordered_map<std::string, positions>;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  // The entries indexed under one text: those whose sref it is, those whose
+  // pattern has it among its literals, and those the host narrows down to it
+  // as an exact text or a prefix. One map for all four, so that a look-up
+  // hashes the id once, and an entry whose pattern is its own sref (the
+  // usual catalog entry) adds one key, not two.
+  struct keyed {
+    positions by_sref;
+    positions by_literal;
+    positions narrowed_exact;
+    positions narrowed_prefix;
+  };
 
   const ox_regex_literals_s* capability = nullptr;
   std::size_t indexed = 0;
-  position_map by_sref;
-  position_map by_literal;
-  position_map narrowed_exact;
-  position_map narrowed_prefix;
-  std::vector<std::size_t> prefix_lengths;  // of the keys of narrowed_prefix, ascending
+  std::unordered_map<std::string, keyed> keys;
+  std::vector<std::size_t> prefix_lengths;  // of the narrowed prefixes, ascending
   positions undescribed;
   std::vector<internal::pattern_shape::kind> kinds;
   std::vector<std::unique_ptr<internal::compiled_pattern>> compiled;
 
-  static void append(position_map& map, const std::string& key, std::size_t at) {
-    positions& list = map[key];
+  static void append(positions& list, std::size_t at) {
     if (list.empty() || list.back() != at) {
       list.push_back(at);
     }
   }
 
-  static const positions* lookup(const position_map& map, const std::string& key) {
-    const auto it = map.find(key);
-    return it == map.end() ? nullptr : &it->second;
+  const keyed* find_key(const std::string& key) const {
+    const auto it = keys.find(key);
+    return it == keys.end() ? nullptr : &it->second;
+  }
+
+  // The entries under `key` in one of the four lists, or null.
+  template <typename List>
+  const positions* lookup(const std::string& key, List list) const {
+    const keyed* found = find_key(key);
+    return found == nullptr ? nullptr : &(found->*list);
   }
 
   void clear() {
     indexed = 0;
-    by_sref.clear();
-    by_literal.clear();
-    narrowed_exact.clear();
-    narrowed_prefix.clear();
+    keys.clear();
     prefix_lengths.clear();
     undescribed.clear();
     kinds.clear();
@@ -502,20 +513,25 @@ struct package_spec_manager::lookup_index {
       internal::pattern_shape shape;
       for (std::size_t at = indexed; at < specs.size(); ++at) {
         const software_spec& entry = specs[at];
-        append(by_sref, entry.sref, at);
+        // References into the map survive later insertions.
+        keyed& own = keys[entry.sref];
+        append(own.by_sref, at);
+        auto under = [&](const std::string& text) -> keyed& {
+          return text == entry.sref ? own : keys[text];
+        };
         internal::describe_pattern(capability, entry.softwareids, shape);
         switch (shape.what) {
           case internal::pattern_shape::kind::literals:
             for (const std::string& text : shape.exact) {
-              append(by_literal, text, at);
+              append(under(text).by_literal, at);
             }
             break;
           case internal::pattern_shape::kind::narrowed:
             for (const std::string& text : shape.exact) {
-              append(narrowed_exact, text, at);
+              append(under(text).narrowed_exact, at);
             }
             for (const std::string& prefix : shape.prefixes) {
-              append(narrowed_prefix, prefix, at);
+              append(under(prefix).narrowed_prefix, at);
               const auto length =
                   std::lower_bound(prefix_lengths.begin(), prefix_lengths.end(), prefix.size());
               if (length == prefix_lengths.end() || *length != prefix.size()) {
@@ -553,7 +569,8 @@ struct package_spec_manager::lookup_index {
   bool pattern_matches(const std::vector<software_spec>& specs, std::size_t at,
                        const std::string& id) {
     if (kinds[at] == internal::pattern_shape::kind::literals) {
-      const positions* list = internal::c_string_safe(id) ? lookup(by_literal, id) : nullptr;
+      const positions* list =
+          internal::c_string_safe(id) ? lookup(id, &keyed::by_literal) : nullptr;
       return list != nullptr && std::binary_search(list->begin(), list->end(), at);
     }
     return host_matches(specs, at, id);
@@ -580,11 +597,12 @@ struct package_spec_manager::lookup_index {
         }
       }
     };
-    settle(lookup(by_sref, id));
+    const keyed* const exact = find_key(id);
+    settle(exact == nullptr ? nullptr : &exact->by_sref);
     if (!internal::c_string_safe(id)) {
       return best;  // no pattern matches it
     }
-    settle(lookup(by_literal, id));
+    settle(exact == nullptr ? nullptr : &exact->by_literal);
 
     // Entries the host has to decide, in list order, before the best so far.
     positions candidates;
@@ -599,12 +617,12 @@ struct package_spec_manager::lookup_index {
         candidates.push_back(at);
       }
     };
-    gather(lookup(narrowed_exact, id));
+    gather(exact == nullptr ? nullptr : &exact->narrowed_exact);
     for (std::size_t length : prefix_lengths) {
       if (length > id.size()) {
         break;
       }
-      gather(lookup(narrowed_prefix, id.substr(0, length)));
+      gather(lookup(id.substr(0, length), &keyed::narrowed_prefix));
     }
     std::sort(candidates.begin(), candidates.end());
     candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
