@@ -55,6 +55,17 @@ struct relation_containers {
 };
 
 relation_containers find_containers(ox_xml_node_s* software_element) {
+  static constexpr struct {
+    const char* name;
+    ox_xml_node_s* relation_containers::*slot;
+  } kContainers[] = {
+      {"provides", &relation_containers::provides},
+      {"uninstalls", &relation_containers::uninstalls},
+      {"obsoletes", &relation_containers::obsoletes},
+      {"depends", &relation_containers::depends},
+      {"compatibles", &relation_containers::compatibles},
+      {"conflicts", &relation_containers::conflicts},
+  };
   relation_containers found;
   for (ox_xml_node_s* child = ox_xml_node_get_first_child(software_element); child != nullptr;
        child = ox_xml_node_get_next_sibling(child)) {
@@ -62,30 +73,13 @@ relation_containers find_containers(ox_xml_node_s* software_element) {
     if (name == nullptr) {
       continue;
     }
-    ox_xml_node_s** slot = nullptr;
-    switch (name[0]) {
-      case 'p':
-        slot = std::strcmp(name, "provides") == 0 ? &found.provides : nullptr;
+    for (const auto& container : kContainers) {
+      if (name[0] == container.name[0] && std::strcmp(name, container.name) == 0) {
+        if (found.*container.slot == nullptr) {
+          found.*container.slot = child;
+        }
         break;
-      case 'u':
-        slot = std::strcmp(name, "uninstalls") == 0 ? &found.uninstalls : nullptr;
-        break;
-      case 'o':
-        slot = std::strcmp(name, "obsoletes") == 0 ? &found.obsoletes : nullptr;
-        break;
-      case 'd':
-        slot = std::strcmp(name, "depends") == 0 ? &found.depends : nullptr;
-        break;
-      case 'c':
-        slot = std::strcmp(name, "compatibles") == 0 ? &found.compatibles
-               : std::strcmp(name, "conflicts") == 0 ? &found.conflicts
-                                                     : nullptr;
-        break;
-      default:
-        break;
-    }
-    if (slot != nullptr && *slot == nullptr) {
-      *slot = child;
+      }
     }
   }
   return found;
