@@ -104,7 +104,7 @@ bench: setup
 	  $(BENCH_DIR)/bench/$$suite --benchmark_repetitions=5 \
 	    --benchmark_report_aggregates_only=true || exit 1; \
 	done
-	RUNS=10 bash bench/run_e2e.sh $(BENCH_DIR) small large
+	RUNS=20 ROUNDS=5 bash bench/run_e2e.sh $(BENCH_DIR) small large
 
 format:
 	clang-format -i $(SOURCES)

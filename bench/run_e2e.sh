@@ -11,7 +11,8 @@
 #
 # Environment: RUNS (default 10: runs of each command in all), ROUNDS (default
 # 5), WARMUP (default 2, per round), SEED (default 1), PATTERNS=1 for the
-# workloads with real patterns.
+# workloads with real patterns, BASELINE=PATH to time another oxpm binary (an
+# earlier build) in the same rounds.
 set -euo pipefail
 
 BUILD_DIR=${1:-build}
@@ -32,6 +33,12 @@ SEED=${SEED:-1}
 PATTERN_FLAG=()
 if [[ ${PATTERNS:-0} == 1 ]]; then
   PATTERN_FLAG=(--patterns)
+fi
+
+BASELINE=${BASELINE:-}
+if [[ -n $BASELINE && ! -x $BASELINE ]]; then
+  echo "run_e2e: BASELINE $BASELINE is not an executable" >&2
+  exit 2
 fi
 
 GEN="$BUILD_DIR/bench/ox_bench_gen"
@@ -87,7 +94,12 @@ peak_kb() {
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "runs: $((ROUNDS * PER_ROUND)) of each, interleaved in $ROUNDS rounds (+$WARMUP warm-up a round), seed $SEED${PATTERN_FLAG:+, patterns}"
-printf '%-8s %12s %12s %8s %14s\n' size oxpm_s testsolv_s ratio oxpm_peak_MB
+if [[ -n $BASELINE ]]; then
+  echo "baseline: $BASELINE"
+  printf '%-8s %12s %12s %12s %8s %8s %14s\n' size baseline_s oxpm_s testsolv_s ratio_b ratio oxpm_peak_MB
+else
+  printf '%-8s %12s %12s %8s %14s\n' size oxpm_s testsolv_s ratio oxpm_peak_MB
+fi
 
 for size in "${SIZES[@]}"; do
   dir="$WORK/$size"
@@ -108,12 +120,25 @@ for size in "${SIZES[@]}"; do
     fi
   fi
 
+  base_cmd=()
+  if [[ -n $BASELINE ]]; then
+    base_cmd=("$BASELINE" "${oxpm_cmd[@]:1}")
+    if ! cmp -s <("${base_cmd[@]}") "$dir/oxpm.json"; then
+      echo "run_e2e: the baseline's output differs from oxpm's on the $size workload" >&2
+    fi
+  fi
   : > "$dir/ours.us"
   : > "$dir/theirs.us"
+  : > "$dir/base.us"
   for ((round = 0; round < ROUNDS; ++round)); do
     if command -v hyperfine > /dev/null; then
       commands=("${oxpm_cmd[*]}")
-      [[ -n $TESTSOLV ]] && commands+=("$TESTSOLV $dir/testsolv.t")
+      if [[ -n $TESTSOLV ]]; then
+        commands+=("$TESTSOLV $dir/testsolv.t")
+      fi
+      if [[ -n $BASELINE ]]; then
+        commands+=("${base_cmd[*]}")
+      fi
       hyperfine --runs "$PER_ROUND" --warmup "$WARMUP" -N --style none \
         --export-json "$dir/hyperfine.json" "${commands[@]}" > /dev/null 2>&1 ||
         hyperfine --runs "$PER_ROUND" --warmup "$WARMUP" --shell=none --style none \
@@ -122,10 +147,16 @@ for size in "${SIZES[@]}"; do
       if [[ -n $TESTSOLV ]]; then
         hyperfine_times "$dir/hyperfine.json" 1 "$dir/theirs.us"
       fi
+      if [[ -n $BASELINE ]]; then
+        hyperfine_times "$dir/hyperfine.json" $((${#commands[@]} - 1)) "$dir/base.us"
+      fi
     else
       times_of "${oxpm_cmd[@]}" >> "$dir/ours.us"
       if [[ -n $TESTSOLV ]]; then
         times_of "$TESTSOLV" "$dir/testsolv.t" >> "$dir/theirs.us"
+      fi
+      if [[ -n $BASELINE ]]; then
+        times_of "${base_cmd[@]}" >> "$dir/base.us"
       fi
     fi
   done
@@ -139,6 +170,17 @@ for size in "${SIZES[@]}"; do
     ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.3f", a / b }')
   fi
   peak=$(peak_kb "${oxpm_cmd[@]}")
-  [[ $peak != - ]] && peak=$(awk -v k="$peak" 'BEGIN { printf "%.1f", k / 1024 }')
-  printf '%-8s %12s %12s %8s %14s\n' "$size" "$ours" "$theirs" "$ratio" "$peak"
+  if [[ $peak != - ]]; then
+    peak=$(awk -v k="$peak" 'BEGIN { printf "%.1f", k / 1024 }')
+  fi
+  if [[ -n $BASELINE ]]; then
+    base=$(median_of_file "$dir/base.us")
+    ratio_b=-
+    if [[ $theirs != - ]]; then
+      ratio_b=$(awk -v a="$base" -v b="$theirs" 'BEGIN { printf "%.3f", a / b }')
+    fi
+    printf '%-8s %12s %12s %12s %8s %8s %14s\n' "$size" "$base" "$ours" "$theirs" "$ratio_b" "$ratio" "$peak"
+  else
+    printf '%-8s %12s %12s %8s %14s\n' "$size" "$ours" "$theirs" "$ratio" "$peak"
+  fi
 done
