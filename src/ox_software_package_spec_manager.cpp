@@ -501,6 +501,9 @@ struct package_spec_manager::lookup_index {
       clear();
       capability = host;
     }
+    if (indexed == specs.size()) {
+      return;  // every look-up comes here; usually nothing is new
+    }
     try {
       kinds.reserve(specs.size());
       compiled.reserve(specs.size());

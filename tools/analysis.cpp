@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
+#include "patterns.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 
 namespace tarvik {
@@ -61,35 +63,6 @@ class pattern_index {
   }
 
  private:
-  struct shape {
-    std::vector<std::string> exact;
-    std::vector<std::string> prefixes;
-    bool failed = false;
-  };
-
-  // What the host tells of the pattern; false when it cannot tell.
-  bool describe(const std::string& pattern, shape& out) const {
-    if (literals_ == nullptr || literals_->describe == nullptr ||
-        pattern.find('\0') != std::string::npos) {
-      return false;
-    }
-    const ox_regex_alternative_fn emit = [](void* user, const char* text, std::size_t length,
-                                            int exact) {
-      auto* into = static_cast<shape*>(user);
-      try {
-        (exact != 0 ? into->exact : into->prefixes).emplace_back(text, length);
-      } catch (...) {
-        into->failed = true;
-      }
-    };
-    if (literals_->describe(literals_, pattern.c_str(), emit, &out) == 0 || out.failed) {
-      return false;
-    }
-    // An empty prefix admits every id: nothing to narrow.
-    return std::none_of(out.prefixes.begin(), out.prefixes.end(),
-                        [](const std::string& prefix) { return prefix.empty(); });
-  }
-
   // Ascending positions of the entries whose id the pattern matches; null
   // when the host cannot describe the pattern.
   const std::vector<int>* matching(const std::string& pattern) {
@@ -98,8 +71,7 @@ class pattern_index {
       return found->second.get();
     }
     std::unique_ptr<std::vector<int>> positions;
-    shape described;
-    if (describe(pattern, described)) {
+    if (const std::optional<pattern_description> described = describe_pattern(literals_, pattern)) {
       if (by_id_.empty()) {
         for (std::size_t i = 0; i < resolved_.size(); ++i) {
           by_id_[resolved_[i].id].push_back(static_cast<int>(i));
@@ -111,13 +83,13 @@ class pattern_index {
           positions->insert(positions->end(), at.begin(), at.end());
         }
       };
-      for (const std::string& text : described.exact) {
+      for (const std::string& text : described->exact) {
         const auto it = by_id_.find(text);
         if (it != by_id_.end()) {
           take(it->first, it->second);
         }
       }
-      for (const std::string& prefix : described.prefixes) {
+      for (const std::string& prefix : described->prefixes) {
         for (auto it = by_id_.lower_bound(prefix);
              it != by_id_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
           take(it->first, it->second);

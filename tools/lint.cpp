@@ -4,11 +4,13 @@
 #include <array>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <pugixml.hpp>
 #include <set>
 #include <sstream>
 #include <unordered_map>
 
+#include "patterns.hpp"
 #include "session.hpp"
 #include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox/pm_exception.hpp"
@@ -554,35 +556,22 @@ class linter {
     }
     answer_index_built_ = true;
     const ox_regex_literals_s* literals = ox_refhost::regex_literals();
-    struct description {
-      std::vector<std::string> exact;
-      std::vector<std::string> prefixes;
-    };
     for (std::size_t index = 0; index < kept_.size(); ++index) {
       const ox::software_spec& spec = kept_[index].spec;
       by_sref_[spec.sref].push_back(index);
-      description shape;
-      const bool described =
-          literals != nullptr && spec.softwareids.find('\0') == std::string::npos &&
-          literals->describe(
-              literals, spec.softwareids.c_str(),
-              [](void* user, const char* text, std::size_t length, int exact) {
-                auto* out = static_cast<description*>(user);
-                (exact != 0 ? out->exact : out->prefixes).emplace_back(text, length);
-              },
-              &shape) != 0;
-      if (!described) {
+      const std::optional<pattern_description> shape = describe_pattern(literals, spec.softwareids);
+      if (!shape) {
         undescribed_.push_back(index);
-      } else if (shape.prefixes.empty()) {
+      } else if (shape->prefixes.empty()) {
         // A plain alternation of literals matches exactly those texts.
-        for (const std::string& text : shape.exact) {
+        for (const std::string& text : shape->exact) {
           by_literal_[text].push_back(index);
         }
       } else {
-        for (const std::string& text : shape.exact) {
+        for (const std::string& text : shape->exact) {
           by_narrowed_exact_[text].push_back(index);
         }
-        for (const std::string& prefix : shape.prefixes) {
+        for (const std::string& prefix : shape->prefixes) {
           by_prefix_[prefix].push_back(index);
           prefix_lengths_.insert(prefix.size());
         }
