@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "support/temp_file.hpp"
 #include "support/test_host.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox_refhost/store.hpp"
@@ -208,30 +205,16 @@ TEST(SystemSoftwareDatabaseManagerTest, WithoutALoggerRescanWorksTheSame) {
 }
 
 // The file sources end to end: what a host running on a real machine sees.
-class file_in_temp {
- public:
-  explicit file_in_temp(const std::string& content) {
-    std::string pattern = ::testing::TempDir() + "ox_softdb_test_XXXXXX";
-    const int fd = ::mkstemp(&pattern[0]);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    path = pattern;
-    std::ofstream(path, std::ios::binary) << content;
-  }
-  ~file_in_temp() { std::remove(path.c_str()); }
-  std::string path;
-};
-
 TEST(SystemSoftwareDatabaseManagerTest, RescanOverAnInventoryFile) {
   test_host host;
-  file_in_temp inventory(R"([
+  ox_test::temp_file inventory(R"([
     {"id": "ORQHOST_3000META", "version": "5.0"},
     {"id": "NOTES_1000", "version": "10.2.1"},
     {"id": "VIEWER_2000", "version": null},
     {"id": "VIEWER_2000"},
     {"id": "EDITOR_1000", "version": "3.1.0.4"}
   ])");
-  scoped_store_source scope(ox_refhost::make_inventory_source(inventory.path));
+  scoped_store_source scope(ox_refhost::make_inventory_source(inventory.path()));
   system_software_database_manager mgr(host.context());
   mgr.rescan();
   EXPECT_EQ(listed(mgr.get_installed_product_list()),
@@ -240,7 +223,7 @@ TEST(SystemSoftwareDatabaseManagerTest, RescanOverAnInventoryFile) {
                                                     taken_line("EDITOR_1000", "3.1.0.4")}));
 
   // A broken inventory: the store's own code, the list stays.
-  std::ofstream(inventory.path, std::ios::binary | std::ios::trunc) << R"({"id": "A"})";
+  inventory.write(R"({"id": "A"})");
   try {
     mgr.rescan();
     ADD_FAILURE() << "rescan of a wrong-shaped inventory succeeded";
@@ -249,12 +232,12 @@ TEST(SystemSoftwareDatabaseManagerTest, RescanOverAnInventoryFile) {
   }
   EXPECT_EQ(mgr.get_installed_product_list().size(), 2u);
   EXPECT_EQ(ox_refhost::last_store_error(),
-            inventory.path + ": the top-level value is an object, not an array");
+            inventory.path() + ": the top-level value is an object, not an array");
 }
 
 TEST(SystemSoftwareDatabaseManagerTest, RescanOverADpkgStatusFile) {
   test_host host;
-  file_in_temp status(
+  ox_test::temp_file status(
       "Package: bash\n"
       "Status: install ok installed\n"
       "Version: 5.2.15-2+b2\n"
@@ -268,7 +251,7 @@ TEST(SystemSoftwareDatabaseManagerTest, RescanOverADpkgStatusFile) {
       "Package: coreutils\n"
       "Status: install ok installed\n"
       "Version: 9.1-1\n");
-  scoped_store_source scope(ox_refhost::make_dpkg_status_source(status.path));
+  scoped_store_source scope(ox_refhost::make_dpkg_status_source(status.path()));
   system_software_database_manager mgr(host.context());
   mgr.rescan();
   EXPECT_EQ(listed(mgr.get_installed_product_list()),

@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include "support/temp_file.hpp"
 #include "tarvik/ox/host/ox_registry_store.h"
 
 namespace tarvik {
@@ -19,27 +17,7 @@ namespace {
 
 using apps = std::vector<installed_application>;
 
-// A file in the test's temporary directory, removed with the object.
-class temp_file {
- public:
-  explicit temp_file(const std::string& content) {
-    std::string pattern = ::testing::TempDir() + "ox_store_test_XXXXXX";
-    const int fd = ::mkstemp(&pattern[0]);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    path_ = pattern;
-    write(content);
-  }
-  ~temp_file() { std::remove(path_.c_str()); }
-  void write(const std::string& content) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using ox_test::temp_file;
 
 // One scan of a fresh store over the source in effect: the code, and the
 // applications walked (empty after a failure).

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "support/temp_file.hpp"
+
 namespace tarvik {
 namespace oxpm {
 namespace {
@@ -111,15 +113,8 @@ TEST(AssignmentTest, VersionsAreReadAsTheLibraryReadsThem) {
 
 class ReadFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/oxpm_inputs_XXXXXX";
-    const int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-  std::string path_;
+  ox_test::temp_file file_{std::string(), "oxpm_inputs"};
+  const std::string& path_ = file_.path();
 };
 
 TEST_F(ReadFileTest, ReadsWholeFilesAndNamesTheFileOnFailure) {

@@ -1,14 +1,12 @@
 #include "session.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/temp_file.hpp"
 #include "tarvik/ox_refhost/logger.hpp"
 
 namespace tarvik {
@@ -21,20 +19,10 @@ std::string example(const std::string& name) {
 
 class SessionInstalledTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/oxpm_session_XXXXXX";
-    const int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
+  void write(const std::string& content) { file_.write(content); }
 
-  void write(const std::string& content) {
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << content;
-  }
-
-  std::string path_;
+  ox_test::temp_file file_{std::string(), "oxpm_session"};
+  const std::string& path_ = file_.path();
 };
 
 struct source_case {
