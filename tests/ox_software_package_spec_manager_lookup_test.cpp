@@ -230,6 +230,21 @@ TEST_F(lookup_fixture, AddAppendsAfterImportedEntries) {
   EXPECT_EQ(mgr.get_specs()[3].name, "added last");
 }
 
+// The index is brought up to date at each look-up: entries added after an
+// earlier look-up answer at the next one, by sref and by pattern.
+TEST_F(lookup_fixture, EntriesAddedAfterALookUpAreFoundByTheNext) {
+  mgr.add(entry("A", "1.0", "", "a"));
+  EXPECT_EQ(mgr.find_id("A").name, "a");
+  EXPECT_THROW(mgr.find_id("B"), pm_exception);
+  mgr.add(entry("B", "1.0", "", "b"));
+  mgr.add(entry("C", "1.0", "C|LEGACY_C", "c"));
+  mgr.add(entry("D", "1.0", "D_[0-9]+", "d"));
+  EXPECT_EQ(mgr.find_id("B").name, "b");
+  EXPECT_EQ(mgr.find_id("LEGACY_C").name, "c");
+  EXPECT_EQ(mgr.find(sw("D_12", "1.0")).name, "d");
+  EXPECT_TRUE(mgr.find_orqid_in_spec("LEGACY_C", "C"));
+}
+
 TEST_F(lookup_fixture, LookUpsReturnCopiesAndLogNothing) {
   software_spec original = entry("A", "1.0", "A_.*", "a");
   original.depends.push_back(depend{"B", {}, "2.0"});
