@@ -294,6 +294,7 @@ std::vector<installing_software> software_dependency_manager::check_installorder
     scans = std::make_unique<scan_state>(context);
   }
 
+  bool walk_stopped = false;
   int counter = 0;
   for (const installing_software& requested : install_list) {
     installing_software working = requested;
@@ -317,6 +318,7 @@ std::vector<installing_software> software_dependency_manager::check_installorder
 
       if (resolve_obsoletes(working, spec)) {
         resolved.push_back(std::move(working));
+        walk_stopped = true;
         break;
       }
 
@@ -326,6 +328,7 @@ std::vector<installing_software> software_dependency_manager::check_installorder
         OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "dependency fail for <%s>",
                working.id.c_str());
         resolved.push_back(std::move(working));
+        walk_stopped = true;
         break;
       }
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
@@ -335,6 +338,7 @@ std::vector<installing_software> software_dependency_manager::check_installorder
         OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "compatibility fail for <%s>",
                working.id.c_str());
         resolved.push_back(std::move(working));
+        walk_stopped = true;
         break;
       }
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction, "compatibility success for <%s>",
@@ -344,6 +348,11 @@ std::vector<installing_software> software_dependency_manager::check_installorder
       internal::rethrow_unless_finding(error);
       OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "Entry not found in spec.");
     }
+  }
+  // A request stopped by one of its own entries already fails; only a request
+  // that would be carried out is checked for what it breaks.
+  if (!walk_stopped && !legacy_dependency_checks) {
+    remaining_dependencies_step(resolved, installed.size(), scans.get());
   }
   return resolved;
 } catch (...) {
@@ -506,13 +515,14 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "spec found for <%s>, orqid: <%s>, version: <%s>", dependency.sref.c_str(),
              required->softwareids.c_str(), required->versions.get().c_str());
-      // Only the first entry the pattern recognises counts, even when it is
-      // marked for removal and a later one would do.
+      // The first entry the pattern recognises that stays decides: an entry
+      // marked for removal is logged and passed over, so that software this
+      // request installs satisfies what it installs later. The legacy checks
+      // stop at the first entry recognised, marked or not.
       candidate_finder finder(*spec_mgr, required->softwareids, working_list,
                               scans != nullptr ? &scans->pattern(required->softwareids) : nullptr,
                               scans != nullptr ? &scans->index : nullptr);
-      const std::size_t at = finder.next(0);
-      if (at != kNoEntry) {
+      for (std::size_t at = finder.next(0); at != kNoEntry; at = finder.next(at + 1)) {
         const installing_software& candidate = working_list[at];
         const std::string candidate_version = candidate.version.getversion();
         OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
@@ -522,6 +532,9 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
           OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                  "<%s> software with version: <%s> is marked as uninstall.", candidate.id.c_str(),
                  candidate_version.c_str());
+          if (legacy_dependency_checks) {
+            break;
+          }
         } else {
           dependency_found = true;
           if (dependency.versions.is_within(candidate.version)) {
@@ -534,6 +547,7 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
                    "[fail]<%s> is installed in system, with version: <%s>, version check fail.",
                    candidate.id.c_str(), candidate_version.c_str());
           }
+          break;
         }
       }
     } catch (const pm_exception& error) {
@@ -549,14 +563,86 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
            "dependency check for <%s> against <%s> failed <reason: %s,%s >", entry.id.c_str(),
            dependency.sref.c_str(), found_text(dependency_found, "dep found", "dep not found"),
            found_text(version_found, "ver found", "ver not found"));
-    // The finding names the software by the pattern it is recognised by, and
-    // the lowest version of the first required range.
-    entry.failed_dependencies.emplace_back(
-        required != nullptr ? required->softwareids : std::string(),
-        version(dependency.versions.get()), dependency.version_text);
+    record_unmet_dependency(entry, required, dependency);
     break;
   }
   return result;
+}
+
+bool software_dependency_manager::remaining_dependency_met(
+    const std::vector<installing_software>& resolved, std::size_t installed_count,
+    const software_spec& required, const depend& dependency, scan_state* scans) const {
+  candidate_finder finder(*spec_mgr, required.softwareids, resolved,
+                          scans != nullptr ? &scans->pattern(required.softwareids) : nullptr,
+                          scans != nullptr ? &scans->index : nullptr);
+  // Before the request: the first installed entry recognised decides, marks
+  // aside. A dependency unmet already is not the request's doing.
+  std::size_t at = finder.next(0);
+  if (at == kNoEntry || at >= installed_count ||
+      !dependency.versions.is_within(resolved[at].version)) {
+    return true;
+  }
+  // After it: the first entry recognised that stays decides, as in step c).
+  for (; at != kNoEntry; at = finder.next(at + 1)) {
+    if (!has_state(resolved[at].state, SOFTWARE_STATE_MARKED_UNINSTALL)) {
+      return dependency.versions.is_within(resolved[at].version);
+    }
+  }
+  return false;
+}
+
+void software_dependency_manager::remaining_dependencies_step(
+    std::vector<installing_software>& resolved, std::size_t installed_count, scan_state* scans) {
+  static const char kFunction[] = "check_remaining_dependencies";
+  // A dependency met before the request is lost only when the installed
+  // entry that met it is marked for removal: without any mark nothing breaks.
+  const auto marked = [](const installing_software& record) {
+    return has_state(record.state, SOFTWARE_STATE_MARKED_UNINSTALL);
+  };
+  if (std::none_of(resolved.begin(),
+                   resolved.begin() + static_cast<std::ptrdiff_t>(installed_count), marked)) {
+    return;
+  }
+  for (installing_software& record : resolved) {
+    if (!has_state(record.state, SOFTWARE_STATE_INSTALLED) || marked(record)) {
+      continue;
+    }
+    const software_spec* spec = nullptr;
+    try {
+      spec = &spec_mgr->find_entry(record);
+    } catch (const pm_exception& error) {
+      internal::rethrow_unless_finding(error);
+      continue;  // software the catalog does not describe has no known dependencies
+    }
+    for (const depend& dependency : spec->depends) {
+      const software_spec* required = nullptr;
+      try {
+        required = &spec_mgr->find_id_entry(dependency.sref);
+      } catch (const pm_exception& error) {
+        internal::rethrow_unless_finding(error);
+        continue;
+      }
+      if (remaining_dependency_met(resolved, installed_count, *required, dependency, scans)) {
+        continue;
+      }
+      OX_LOG(
+          context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction,
+          "<%s> with version: <%s> stays installed, but its dependency on <%s> is no longer met.",
+          record.id.c_str(), record.version.getversion().c_str(), dependency.sref.c_str());
+      record_unmet_dependency(record, required, dependency);
+      break;
+    }
+  }
+}
+
+void software_dependency_manager::record_unmet_dependency(installing_software& record,
+                                                          const software_spec* required,
+                                                          const depend& dependency) {
+  // The finding names the software by the pattern it is recognised by, and
+  // the lowest version of the first required range.
+  record.failed_dependencies.emplace_back(
+      required != nullptr ? required->softwareids : std::string(),
+      version(dependency.versions.get()), dependency.version_text);
 }
 
 bool software_dependency_manager::compatibility_step(std::vector<installing_software>& working_list,

@@ -731,7 +731,8 @@ bool package_spec_manager::find_orqid_in_spec(std::string orqid, std::string sof
     }
     return find_software_id(find_id_entry(software_id).softwareids, orqid);
   } catch (const pm_exception& error) {
-    // Exhausted memory is no answer either: it reaches the caller.
+    // Only a missing entry is an answer ("no"); exhausted memory and the
+    // host's own failures reach the caller.
     internal::rethrow_unless_finding(error);
     return false;
   } catch (const std::bad_alloc&) {

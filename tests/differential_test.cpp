@@ -17,6 +17,7 @@
 #include "tarvik/ox/software_dependency_manager.hpp"
 #include "tarvik/ox/software_repo_manager.hpp"
 #include "tarvik/ox/system_software_database_manager.hpp"
+#include "tarvik/ox_refhost/regex.hpp"
 
 namespace tarvik {
 namespace ox {
@@ -119,7 +120,9 @@ std::vector<installing_software> random_list(rng& r, std::size_t max_size) {
 
 // One wired set of managers on its own capturing host.
 struct resolver {
-  enum class mode { plain, indexed, indexed_without_capability };
+  // indexed_with_foreign_object: the host answers the capability's key with
+  // something else, which the library must not take for the capability.
+  enum class mode { plain, indexed, indexed_without_capability, indexed_with_foreign_object };
 
   explicit resolver(mode m)
       : spec(std::make_shared<package_spec_manager>(host.context())),
@@ -127,6 +130,23 @@ struct resolver {
         dependency(host.context()) {
     if (m == mode::indexed_without_capability) {
       host.ctx.set_object(OX_OBJECT_REGEX_LITERALS, nullptr);
+    }
+    if (m == mode::indexed_with_foreign_object) {
+      // A capability of another tag or an older, smaller layout, and text.
+      static ox_regex_literals_s wrong_tag = [] {
+        ox_regex_literals_s capability = *ox_refhost::regex_literals();
+        capability.tag ^= 1U;
+        return capability;
+      }();
+      static ox_regex_literals_s too_small = [] {
+        ox_regex_literals_s capability = *ox_refhost::regex_literals();
+        capability.size = sizeof(ox_regex_literals_s) - 1;
+        return capability;
+      }();
+      static char text[] = "a host's own object of another kind";
+      void* const foreign[] = {&wrong_tag, &too_small, text};
+      static std::size_t next = 0;
+      host.ctx.set_object(OX_OBJECT_REGEX_LITERALS, foreign[next++ % 3]);
     }
     spec->set_indexed_lookups(m != mode::plain);
     dependency.set_indexed_scans(m != mode::plain);
@@ -184,23 +204,34 @@ std::string answer(Lookup&& lookup) {
 }
 
 constexpr resolver::mode kFastModes[] = {resolver::mode::indexed,
-                                         resolver::mode::indexed_without_capability};
+                                         resolver::mode::indexed_without_capability,
+                                         resolver::mode::indexed_with_foreign_object};
 
 TEST(DifferentialTest, ResolutionsMatchThePlainWalkLineForLine) {
   std::size_t passed = 0;
   std::size_t stopped = 0;
+  std::size_t broken_dependents = 0;
   for (std::uint64_t seed = 1; seed <= 300; ++seed) {
     rng r(seed);
     std::vector<software_spec> entries;
     for (std::size_t i = 1 + r.below(25); i > 0; --i) {
       entries.push_back(random_entry(r));
     }
-    const std::vector<installing_software> installed_entries = random_list(r, 8);
+    // Every third request only uninstalls, which most often leaves installed
+    // software without what it depends on.
+    const bool uninstall_only = seed % 3 == 1;
+    const std::vector<installing_software> installed_entries =
+        random_list(r, uninstall_only ? 14 : 8);
     std::vector<software> installed(installed_entries.begin(), installed_entries.end());
-    const std::vector<installing_software> uninstall = random_list(r, 2);
-    const std::vector<installing_software> install = random_list(r, 6);
+    const std::vector<installing_software> uninstall = random_list(r, uninstall_only ? 5 : 2);
+    const std::vector<installing_software> install =
+        uninstall_only ? std::vector<installing_software>() : random_list(r, 6);
+
+    // Every fourth problem with the legacy dependency checks.
+    const bool legacy = seed % 4 == 0;
 
     resolver plain(resolver::mode::plain);
+    plain.dependency.set_legacy_dependency_checks(legacy);
     for (const software_spec& e : entries) {
       plain.spec->add(e);
     }
@@ -208,9 +239,15 @@ TEST(DifferentialTest, ResolutionsMatchThePlainWalkLineForLine) {
     const std::vector<installing_software> expected =
         plain.dependency.check_installorder_compatibility(uninstall, install);
     (expected.size() == installed.size() + install.size() ? passed : stopped) += 1;
+    for (std::size_t at = 0; at < installed.size(); ++at) {
+      if (!expected[at].failed_dependencies.empty()) {
+        ++broken_dependents;
+      }
+    }
 
     for (resolver::mode m : kFastModes) {
       resolver fast(m);
+      fast.dependency.set_legacy_dependency_checks(legacy);
       // Half the entries before a first look-up, half after: the indexes
       // must follow entries appended after they were built.
       const std::size_t half = entries.size() / 2;
@@ -228,9 +265,10 @@ TEST(DifferentialTest, ResolutionsMatchThePlainWalkLineForLine) {
       ASSERT_EQ(fast.log(), plain.log()) << "seed " << seed;
     }
   }
-  // The random requests reach both outcomes.
+  // The random requests reach both outcomes, and software left broken.
   EXPECT_GT(passed, 20u);
   EXPECT_GT(stopped, 20u);
+  EXPECT_GT(broken_dependents, 4u);
 }
 
 TEST(DifferentialTest, LookUpsMatchThePlainWalk) {

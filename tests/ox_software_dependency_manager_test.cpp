@@ -234,6 +234,46 @@ TEST_F(DependencyManagerTest, UninstallsMatchTheSpecEntrySrefExactly) {
   EXPECT_EQ(state_of(working[1]), 2u);
 }
 
+// A pm_exception raised where the walk looks entries up: only the not-found
+// error is a finding (the entry is left out); any other code reaches the
+// caller as it is. The host's capability raises it here, while the catalog's
+// patterns are described at the first look-up.
+TEST_F(DependencyManagerTest, OnlyTheNotFoundErrorBecomesAFinding) {
+  static ox_error_e raised = OX_OK;
+  static const ox_regex_literals_s raising = {
+      OX_REGEX_LITERALS_TAG, sizeof(ox_regex_literals_s),
+      [](const ox_regex_literals_s*, const char*, ox_regex_alternative_fn, void*) -> int {
+        throw pm_exception(raised);
+      }};
+  host.ctx.set_object(OX_OBJECT_REGEX_LITERALS, const_cast<ox_regex_literals_s*>(&raising));
+  softdb->set_installed_products({software("CORE", version("1.0"))});
+  const std::vector<installing_software> install = {requested("CORE", "2.0")};
+
+  for (const ox_error_e code : {OX_ERROR_LIMIT_EXCEEDED, OX_ERROR_INVALID_ARGUMENT,
+                                static_cast<ox_error_e>(-1), OX_ERROR_UNEXPECTED}) {
+    raised = code;
+    auto fresh = std::make_shared<package_spec_manager>(host.context());
+    fresh->add(make_spec("CORE", "", "CORE"));
+    mgr.set_spec_mgr(fresh);
+    try {
+      mgr.check_installorder_compatibility({}, install);
+      ADD_FAILURE() << "code " << code << " was taken for a finding";
+    } catch (const pm_exception& e) {
+      EXPECT_EQ(e.code(), code);
+    }
+  }
+
+  raised = OX_ERROR_NOT_FOUND;
+  auto fresh = std::make_shared<package_spec_manager>(host.context());
+  fresh->add(make_spec("CORE", "", "CORE"));
+  mgr.set_spec_mgr(fresh);
+  host.clear();
+  const std::vector<installing_software> result = mgr.check_installorder_compatibility({}, install);
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_EQ(state_of(result[0]), 2u);
+  EXPECT_EQ(host.lines().back(), "2|check_installorder_compatibility|Entry not found in spec.");
+}
+
 class DependencyCheckTest : public DependencyManagerTest {
  protected:
   void SetUp() override {
@@ -265,6 +305,7 @@ TEST_F(DependencyCheckTest, FirstRecognisedEntryDecides) {
     bool result;
     std::vector<std::string> candidate_lines;  // between "spec found" and the end
     std::string reason;                        // empty when met
+    bool legacy = false;
   };
   auto marked = installed("X", "1.5.0.0");
   marked.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
@@ -283,18 +324,37 @@ TEST_F(DependencyCheckTest, FirstRecognisedEntryDecides) {
         "2|check_product_dependency|[fail]<X> is installed in system, with version: <3.0.0.0>, "
         "version check fail."},
        "dep found,ver not found"},
-      {"first match marked, later match ignored",
-       {marked, requested("X", "1.6.0.0")},
+      {"first match marked, the next one decides",
+       {marked, installed("OTHER", "1.0"), requested("X", "1.6.0.0")},
+       true,
+       {"5|check_product_dependency|<X> is installed in system, with version: <1.5.0.0>",
+        "5|check_product_dependency|<X> software with version: <1.5.0.0> is marked as "
+        "uninstall.",
+        "5|check_product_dependency|<X> is installed in system, with version: <1.6.0.0>",
+        "5|check_product_dependency|[pass]<X> is installed in system, with version: "
+        "<1.6.0.0>, version check success."},
+       ""},
+      {"every match marked",
+       {marked, installed("OTHER", "1.0")},
        false,
        {"5|check_product_dependency|<X> is installed in system, with version: <1.5.0.0>",
         "5|check_product_dependency|<X> software with version: <1.5.0.0> is marked as "
         "uninstall."},
        "dep not found,ver not found"},
+      {"legacy: the first match decides even when marked",
+       {marked, requested("X", "1.6.0.0")},
+       false,
+       {"5|check_product_dependency|<X> is installed in system, with version: <1.5.0.0>",
+        "5|check_product_dependency|<X> software with version: <1.5.0.0> is marked as "
+        "uninstall."},
+       "dep not found,ver not found",
+       true},
       {"no match", {installed("OTHER", "1.0")}, false, {}, "dep not found,ver not found"},
   };
   for (const dependency_case& c : cases) {
     SCOPED_TRACE(c.name);
     host.clear();
+    mgr.set_legacy_dependency_checks(c.legacy);
     std::vector<installing_software> working = c.working;
     installing_software entry = requested("APP", "1.0");
     EXPECT_EQ(mgr.check_product_dependency(working, entry, app_depending_on("1.0.0.0:2.0.0.0")),

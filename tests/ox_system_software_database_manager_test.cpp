@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -154,8 +155,10 @@ TEST(SystemSoftwareDatabaseManagerTest, AFailedScanThrowsTheStoresCodeAndKeepsTh
   mgr.rescan();
   host.clear();
 
+  // Negative codes too: C hosts commonly answer -1.
   for (const ox_error_e code :
-       {OX_ERROR_IO, OX_ERROR_PARSE, OX_ERROR_LIMIT_EXCEEDED, static_cast<ox_error_e>(4711)}) {
+       {OX_ERROR_IO, OX_ERROR_PARSE, OX_ERROR_LIMIT_EXCEEDED, static_cast<ox_error_e>(4711),
+        static_cast<ox_error_e>(-1), static_cast<ox_error_e>(INT_MIN)}) {
     source->set_applications({{"NEW", std::string("2.0")}});
     source->fail_next_scan(code, "store unavailable");
     const auto before = ox_refhost::store_calls_on_this_thread();
@@ -163,7 +166,10 @@ TEST(SystemSoftwareDatabaseManagerTest, AFailedScanThrowsTheStoresCodeAndKeepsTh
       mgr.rescan();
       ADD_FAILURE() << "rescan did not throw for code " << code;
     } catch (const pm_exception& e) {
-      EXPECT_EQ(e.error, code);
+      EXPECT_EQ(e.code(), code);
+      if (static_cast<int>(code) < 0) {
+        EXPECT_STREQ(error_name(e.code()), "host error");
+      }
     }
     EXPECT_EQ(listed(mgr.get_installed_product_list()), std::vector<std::string>{"KEPT=1.0.0.0"});
     EXPECT_TRUE(host.records().empty()) << "nothing is logged before a successful scan";

@@ -105,6 +105,13 @@ std::vector<request> requests_for(int t) {
                              version("1.0"));
     out.push_back(r);
   }
+  // Uninstalling what an installed package depends on leaves that package
+  // broken: PKG_a_t and PKG_(a+1)_t are both installed for every thread.
+  const int a = (4 - t % 4) % 4 + 1;
+  request breaking;
+  breaking.uninstall.emplace_back("PKG_" + std::to_string(a) + "_" + std::to_string(t),
+                                  version("1.0"));
+  out.push_back(breaking);
   return out;
 }
 

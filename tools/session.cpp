@@ -153,8 +153,7 @@ resolution session::resolve(const std::vector<ox::software>& uninstall,
 }
 
 const ox_regex_literals_s* session::regex_literals() const {
-  return static_cast<const ox_regex_literals_s*>(
-      ox_context_get_object_info(context_.get(), OX_OBJECT_REGEX_LITERALS));
+  return ox_regex_literals_get(context_.get());
 }
 
 std::string describe_code(ox_error_e code) {

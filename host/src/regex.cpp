@@ -378,7 +378,8 @@ int describe(const ox_regex_literals_s* /*self*/, const char* pattern, ox_regex_
   }
 }
 
-const ox_regex_literals_s kRegexLiterals = {describe};
+const ox_regex_literals_s kRegexLiterals = {OX_REGEX_LITERALS_TAG, sizeof(ox_regex_literals_s),
+                                            describe};
 
 }  // namespace
 

@@ -1,9 +1,10 @@
 // Failures that are no findings. The public operations report exhausted
 // memory (and any other unexpected failure) as pm_exception with
 // OX_ERROR_UNEXPECTED. Where the dependency stage turns a pm_exception into
-// a finding ("Entry not found in spec.", a dependency not met), such a
-// failure must travel on instead: the host then sees the resolution fail with
-// code 3 rather than a result that silently differs from the true one.
+// a finding ("Entry not found in spec.", a dependency not met), only the
+// not-found error may become one; any other failure must travel on: the host
+// then sees the resolution fail with its code rather than a result that
+// silently differs from the true one.
 #ifndef TARVIK_OX_SRC_CORE_FAILURE_HPP_
 #define TARVIK_OX_SRC_CORE_FAILURE_HPP_
 
@@ -13,9 +14,10 @@ namespace tarvik {
 namespace ox {
 namespace internal {
 
-// Call only inside a handler of `error`: rethrows it when it is no finding.
+// Call only inside a handler of `error`: rethrows it unless it is the
+// not-found error, the one failure the dependency stage records as a finding.
 inline void rethrow_unless_finding(const pm_exception& error) {
-  if (error.code() == OX_ERROR_UNEXPECTED) {
+  if (error.code() != OX_ERROR_NOT_FOUND) {
     throw;
   }
 }

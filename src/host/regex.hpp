@@ -84,8 +84,7 @@ struct pattern_shape {
 };
 
 inline const ox_regex_literals_s* regex_literals(ox_context_s* context) {
-  return static_cast<const ox_regex_literals_s*>(
-      ox_context_get_object_info(context, OX_OBJECT_REGEX_LITERALS));
+  return ox_regex_literals_get(context);
 }
 
 // Asks `capability` (may be null) about `pattern`, into `shape`: a shape

@@ -67,9 +67,10 @@ class package_spec_manager {
   // pattern that could not be tried is not taken for one that does not match.
   bool find_software_id(const std::string& pattern, const std::string& id) const;
   // True when the entry of `software_id` (as find_id finds it) has a
-  // softwareids pattern matching `orqid`; false when there is no such entry
-  // or anything else fails. Throws nothing short of exhausted memory
-  // (pm_exception with OX_ERROR_UNEXPECTED).
+  // softwareids pattern matching `orqid`; false when there is no such entry.
+  // Throws nothing short of exhausted memory (pm_exception with
+  // OX_ERROR_UNEXPECTED) or a pm_exception the host raised during the
+  // look-up, passed on with its code.
   bool find_orqid_in_spec(std::string orqid, std::string software_id) const;
   // Appends a copy; it is found after every entry before it.
   void add(const software_spec& spec);

@@ -1,6 +1,8 @@
 // The library's one exception type. Public operations let nothing else
-// escape; the code is the library's own (2, 3, 12) or the host's, passed on
-// unchanged from a failed host call.
+// escape; the code is the library's own (2 invalid argument, 3 unexpected
+// failure such as exhausted memory, 12 not found, 102 an import out of
+// memory) or the host's, passed on unchanged from a failed host call (any
+// int, negative ones included).
 #ifndef TARVIK_OX_PM_EXCEPTION_HPP_
 #define TARVIK_OX_PM_EXCEPTION_HPP_
 

@@ -5,6 +5,7 @@
 #ifndef TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_
 #define TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -38,10 +39,16 @@ class software_dependency_manager {
 
   // The resolved list: the installed software (state 2, plus 8 when it is to
   // be removed), then the install entries examined, in order, up to and
-  // including the first that is obsolete or fails a check. Needs a spec
-  // manager and a software database: throws
+  // including the first that is obsolete or fails a check. When no install
+  // entry stopped the walk, every installed entry that stays (state 2 without
+  // 8) and loses a dependency that the request removes or replaces gets that
+  // dependency in its failed_dependencies, logged at severity 2 under
+  // "check_remaining_dependencies"; a dependency unmet before the request is
+  // not blamed on it. Needs a spec manager and a software database: throws
   // pm_exception(OX_ERROR_INVALID_ARGUMENT) before logging anything when one
-  // is missing. Logs every step; lets only pm_exception escape.
+  // is missing. A catalog entry not found (OX_ERROR_NOT_FOUND) is a finding;
+  // every other pm_exception travels to the caller. Logs every step; lets
+  // only pm_exception escape.
   std::vector<installing_software> check_installorder_compatibility(
       const std::vector<installing_software>& uninstall_list,
       const std::vector<installing_software>& install_list);
@@ -61,7 +68,9 @@ class software_dependency_manager {
   void resolve_uninstalls(std::vector<installing_software>& working_list,
                           installing_software& entry, const software_spec& spec);
   // Step c): false at the first unmet dependency, recorded in the entry's
-  // failed_dependencies.
+  // failed_dependencies. The first entry of the working list that the
+  // required software's pattern recognises and that is not marked for removal
+  // decides; marked entries are logged and passed over.
   bool check_product_dependency(std::vector<installing_software>& working_list,
                                 installing_software& entry, const software_spec& spec);
   // Step d): false at the first failed compatibility, recorded in the entry's
@@ -83,6 +92,15 @@ class software_dependency_manager {
   void set_indexed_scans(bool enabled) { indexed_scans = enabled; }
   bool get_indexed_scans() const { return indexed_scans; }
 
+  // For hosts that rely on the answers of the first release, true restores
+  // them: step c) stops at the first entry the pattern recognises even when
+  // it is marked for removal (so software installed earlier in the request
+  // cannot satisfy a dependency on what it replaces), and the installed
+  // software that stays is not checked for the dependencies the request
+  // takes from it, so such a request passes. Default false.
+  void set_legacy_dependency_checks(bool enabled) { legacy_dependency_checks = enabled; }
+  bool get_legacy_dependency_checks() const { return legacy_dependency_checks; }
+
  private:
   // What the indexed scans of one check keep: the index of the working list
   // and the patterns compiled so far (see the source).
@@ -95,12 +113,23 @@ class software_dependency_manager {
                        const software_spec& spec, scan_state* scans);
   bool compatibility_step(std::vector<installing_software>& working_list,
                           installing_software& entry, const software_spec& spec, scan_state* scans);
+  // After a walk that nothing stopped: records failed_dependencies on the
+  // installed entries that stay but lose a dependency the request removes or
+  // replaces, and logs each ("check_remaining_dependencies", severity 2).
+  void remaining_dependencies_step(std::vector<installing_software>& resolved,
+                                   std::size_t installed_count, scan_state* scans);
+  bool remaining_dependency_met(const std::vector<installing_software>& resolved,
+                                std::size_t installed_count, const software_spec& required,
+                                const depend& dependency, scan_state* scans) const;
+  static void record_unmet_dependency(installing_software& record, const software_spec* required,
+                                      const depend& dependency);
 
   std::shared_ptr<package_spec_manager> spec_mgr;
   std::shared_ptr<software_repo_manager> repo_manager;
   std::shared_ptr<system_software_database_manager> softdb_manager;
   ox_context_s* context;
   bool indexed_scans = true;
+  bool legacy_dependency_checks = false;
 };
 
 }  // namespace ox

@@ -38,9 +38,10 @@
 extern "C" {
 #endif
 
-/* Error codes. 0, 2, 3 and 12 are the codes the library itself produces; the
- * others are the reference host's own and reach the caller unchanged through
- * pm_exception when a host call fails. */
+/* Error codes. 0, 2, 3 and 12 are the codes the library itself produces, and
+ * 102 when an import runs out of memory; the others are the reference host's
+ * own and reach the caller unchanged through pm_exception when a host call
+ * fails. A host may answer any other int, negative ones included. */
 typedef enum ox_error_e {
   OX_OK = 0,
   OX_ERROR_INVALID_ARGUMENT = 2,
@@ -54,8 +55,11 @@ typedef enum ox_error_e {
   OX_ERROR_OUT_OF_MEMORY = 102,
   /* an input exceeds a limit the host states (size, depth, pattern length) */
   OX_ERROR_LIMIT_EXCEEDED = 103,
-  /* makes the enumeration hold every 32-bit code a host may return */
-  OX_ERROR_MAX_CODE_ = 0x7FFFFFFF
+  /* with OX_ERROR_MIN_CODE_, make the enumeration hold every int a host may
+   * return (C hosts commonly answer -1): a code outside an enumeration's
+   * range would be undefined behaviour in C++ */
+  OX_ERROR_MAX_CODE_ = 0x7FFFFFFF,
+  OX_ERROR_MIN_CODE_ = -0x7FFFFFFF - 1
 } ox_error_e;
 
 /* The host context: the object registry a host hands to every manager. */

@@ -4,6 +4,7 @@
 #define TARVIK_OX_HOST_OX_REGEX_H_
 
 #include "tarvik/ox/host/ox_host.h"
+#include "tarvik/ox/host/ox_utils.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -40,8 +41,16 @@ int ox_regex_release(ox_regex_s* regex);
  * alternative matches begins with this text. */
 typedef void (*ox_regex_alternative_fn)(void* user, const char* text, size_t length, int exact);
 
+/* The first field of an ox_regex_literals_s ("OXRL"). */
+#define OX_REGEX_LITERALS_TAG 0x4F58524CU
+
 typedef struct ox_regex_literals_s ox_regex_literals_s;
 struct ox_regex_literals_s {
+  /* OX_REGEX_LITERALS_TAG, and sizeof(ox_regex_literals_s) as the host was
+   * compiled: the library uses the object only when both are right, so that
+   * whatever else a host answers under this key is never called. */
+  uint32_t tag;
+  uint32_t size;
   /* Describes `pattern` as ox_regex_create and ox_regex_match treat it.
    * Returns non-zero when it could, having called `emit` once per
    * alternative: a text can then match only if it equals an exact
@@ -53,6 +62,19 @@ struct ox_regex_literals_s {
   int (*describe)(const ox_regex_literals_s* self, const char* pattern,
                   ox_regex_alternative_fn emit, void* user);
 };
+
+/* The capability registered in `context`, or null when there is none or the
+ * object found under the key is not one (wrong tag, or smaller than this
+ * interface's ox_regex_literals_s). */
+static inline const ox_regex_literals_s* ox_regex_literals_get(ox_context_s* context) {
+  const ox_regex_literals_s* found =
+      (const ox_regex_literals_s*)ox_context_get_object_info(context, OX_OBJECT_REGEX_LITERALS);
+  if (found == NULL || found->tag != OX_REGEX_LITERALS_TAG ||
+      found->size < sizeof(ox_regex_literals_s) || found->describe == NULL) {
+    return NULL;
+  }
+  return found;
+}
 
 #ifdef __cplusplus
 } /* extern "C" */
