@@ -248,21 +248,71 @@ class replay {
       return check;
     }
     check.outcome = relation_check::outcome_t::missing;
-    const int i = patterns_.next(check.target_pattern, 0, end);
-    if (i < 0) {
+    // The first match that stays decides; matches marked for removal are
+    // passed over.
+    for (int i = patterns_.next(check.target_pattern, 0, end); i >= 0;
+         i = patterns_.next(check.target_pattern, i + 1, end)) {
+      if (marked(i)) {
+        check.passed_over.push_back(i);
+        continue;
+      }
+      check.candidate = i;
+      check.outcome = dep.versions.is_within(resolved_[static_cast<std::size_t>(i)].version)
+                          ? relation_check::outcome_t::met
+                          : relation_check::outcome_t::wrong_version;
       return check;
     }
-    check.candidate = i;
-    if (marked(i)) {
+    if (!check.passed_over.empty()) {
+      check.candidate = check.passed_over.front();
       check.outcome = relation_check::outcome_t::marked;
-    } else if (dep.versions.is_within(resolved_[static_cast<std::size_t>(i)].version)) {
-      check.outcome = relation_check::outcome_t::met;
-    } else {
-      check.outcome = relation_check::outcome_t::wrong_version;
     }
     return check;
   }
 
+ public:
+  // Installed software that stays and that the library found broken: which
+  // dependency it lost, met before the request by an installed entry now to
+  // be removed, and not met by the first entry that stays.
+  void explain_broken(std::size_t k) {
+    const installing_software& record = resolved_[k];
+    const int all = static_cast<int>(resolved_.size());
+    const int installed = static_cast<int>(out_.installed_count);
+    try {
+      const ox::software_spec& spec = specs_.find(record);
+      for (const ox::depend& dep : spec.depends) {
+        relation_check check;
+        check.kind = relation_check::kind_t::depends;
+        check.sref = dep.sref;
+        check.version_text = dep.version_text;
+        check.versions = dep.versions;
+        if (!find_target(dep.sref, check)) {
+          continue;
+        }
+        const int before = patterns_.next(check.target_pattern, 0, installed);
+        if (before < 0 || !marked(before) ||
+            !dep.versions.is_within(resolved_[static_cast<std::size_t>(before)].version)) {
+          continue;
+        }
+        check = check_depend(dep, all);
+        if (check.ok()) {
+          continue;
+        }
+        if (check.outcome == relation_check::outcome_t::marked) {
+          check.candidate = -1;
+        }
+        const bool agrees = record.failed_dependencies.size() == 1 &&
+                            record.failed_dependencies[0].id == check.target_pattern &&
+                            record.failed_dependencies[0].version_text == dep.version_text;
+        out_.consistent = out_.consistent && agrees;
+        out_.broken.push_back({k, std::move(check), static_cast<std::size_t>(before)});
+        return;
+      }
+    } catch (const ox::pm_exception&) {
+    }
+    out_.consistent = false;  // the library saw a loss the replay does not
+  }
+
+ private:
   relation_check check_compatible(const ox::compatible& comp, int end) {
     relation_check check;
     check.kind = relation_check::kind_t::compatible;
@@ -425,6 +475,11 @@ analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::so
     const bool marked = ox::has_state(resolved[k].state, ox::SOFTWARE_STATE_MARKED_UNINSTALL);
     if (marked != !out.removals[k].empty()) {
       out.consistent = false;
+    }
+  }
+  for (std::size_t k = 0; k < out.installed_count; ++k) {
+    if (!resolved[k].failed_dependencies.empty()) {
+      walk.explain_broken(k);
     }
   }
   return out;

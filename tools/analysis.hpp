@@ -38,7 +38,7 @@ struct relation_check {
   enum class outcome_t {
     met,            // depends: the first match is present, not marked, in range
     missing,        // depends: nothing in the working list matches
-    marked,         // depends: the first match is marked for removal
+    marked,         // depends: every match is marked for removal
     wrong_version,  // depends: the first match is outside the ranges
     unknown_sref,   // no catalog entry answers to the sref
     absent,         // compatible: no unmarked match; passes
@@ -57,9 +57,10 @@ struct relation_check {
   std::string target_pattern;
   std::string target_name;
   outcome_t outcome = outcome_t::missing;
-  // Index in the resolved list of the entry that decided, -1 when none.
+  // Index in the resolved list of the entry that decided, -1 when none; for
+  // a dependency whose every match is marked, the first of them.
   int candidate = -1;
-  // Compatible only: matching entries passed over because they are marked.
+  // Matching entries passed over because they are marked for removal.
   std::vector<int> passed_over;
 
   bool ok() const;
@@ -95,6 +96,18 @@ struct entry_report {
   std::vector<relation_check> relations;
 };
 
+// Installed software that stays but loses a dependency to the request (the
+// library records it in the record's failed_dependencies).
+struct broken_dependent {
+  // Index in the resolved list of the installed record.
+  std::size_t record = 0;
+  // The dependency lost. `candidate`: the entry that answers to it after the
+  // request (outside its ranges), -1 when none does.
+  relation_check check;
+  // The installed entry that met it before the request, now to be removed.
+  std::size_t lost = 0;
+};
+
 struct analysis {
   std::size_t installed_count = 0;
   std::vector<entry_report> install;
@@ -105,6 +118,8 @@ struct analysis {
   std::vector<std::size_t> uninstall_unmatched;
   // Index in the install list of the entry that stopped the walk, -1 if none.
   int stopped_at = -1;
+  // In list order.
+  std::vector<broken_dependent> broken;
   // False when replaying the walk did not reproduce the library's marks or
   // findings; the explanations are then incomplete.
   bool consistent = true;

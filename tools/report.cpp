@@ -190,7 +190,12 @@ class text_report {
       out_ << "  (none)\n";
     }
     for (std::size_t k : stays) {
-      out_ << row(result_.resolved[k].id, result_.resolved[k].version, width) << "\n";
+      out_ << row(result_.resolved[k].id, result_.resolved[k].version, width);
+      if (const broken_dependent* broken = broken_record(k)) {
+        out_ << "  "
+             << look_.red("BROKEN: loses its dependency on " + printable(broken->check.sref));
+      }
+      out_ << "\n";
     }
     out_ << look_.bold("Removed (" + std::to_string(removed.size()) + "):") << "\n";
     if (removed.empty()) {
@@ -206,6 +211,15 @@ class text_report {
         out_ << "  " << printable(result_.uninstall[u].id) << "  (nothing to remove)\n";
       }
     }
+  }
+
+  const broken_dependent* broken_record(std::size_t k) const {
+    for (const broken_dependent& broken : facts_.broken) {
+      if (broken.record == k) {
+        return &broken;
+      }
+    }
+    return nullptr;
   }
 
   std::string status_text(const entry_report& entry) const {
@@ -276,9 +290,10 @@ class text_report {
         case relation_check::outcome_t::marked: {
           const std::size_t k = static_cast<std::size_t>(check.candidate);
           out_ << ",\n  but " << candidate_text(check.candidate) << " is marked for removal ("
-               << removal_reasons(k) << ").\n";
-          out_ << "  Only the first " << sref
-               << " found counts, and it is the one to be removed.\n";
+               << removal_reasons(k)
+               << "),\n  and nothing else installed or requested before it is " << sref
+               << " (ids matching \"" << printable(check.target_pattern) << "\").\n";
+          out_ << "  Hint: request " << sref << " in those versions before " << who << ".\n";
           return;
         }
         case relation_check::outcome_t::wrong_version:
@@ -382,7 +397,40 @@ class text_report {
     out_ << ".\n";
   }
 
+  // "B 1.0 stays installed, but loses its dependency on A ...: the request
+  // removes A 1.0" or "... replaces it with A 2.0, outside that range".
+  void explain_broken(const broken_dependent& broken) {
+    const ox::installing_software& record = result_.resolved[broken.record];
+    const ox::installing_software& lost = result_.resolved[broken.lost];
+    const relation_check& check = broken.check;
+    const std::string sref = printable(check.sref);
+    out_ << "\n"
+         << look_.bold("Why " + label(record.id, record.version) + " is left broken:") << "\n";
+    out_ << "  " << label(record.id, record.version)
+         << " stays installed, but loses its dependency on " << sref << " in versions "
+         << requirement(check) << ":\n  the installed " << label(lost.id, lost.version)
+         << " meets it today, and the request ";
+    if (check.candidate >= 0 &&
+        static_cast<std::size_t>(check.candidate) >= facts_.installed_count) {
+      const ox::installing_software& after =
+          result_.resolved[static_cast<std::size_t>(check.candidate)];
+      out_ << "replaces it with " << label(after.id, after.version) << ", outside that range.\n";
+    } else if (check.candidate >= 0) {
+      out_ << "removes it (" << removal_reasons(broken.lost) << ");\n  then "
+           << candidate_text(check.candidate) << " answers, outside that range.\n";
+    } else {
+      out_ << "removes it (" << removal_reasons(broken.lost)
+           << "),\n  and nothing else that stays is " << sref << " (ids matching \""
+           << printable(check.target_pattern) << "\").\n";
+    }
+    out_ << "  Hint: keep " << sref << " in those versions, or uninstall "
+         << label(record.id, record.version) << " in the same request.\n";
+  }
+
   void explanations() {
+    for (const broken_dependent& broken : facts_.broken) {
+      explain_broken(broken);
+    }
     for (const entry_report& entry : facts_.install) {
       if (stops_walk(entry.status)) {
         explain_stop(entry);
@@ -425,7 +473,13 @@ class text_report {
       out_ << "  - " << plural(not_examined, "requested entry", "requested entries")
            << " not examined\n";
     }
-    if (result_.incompatible && facts_.stopped_at < 0) {
+    for (const broken_dependent& broken : facts_.broken) {
+      const ox::installing_software& record = result_.resolved[broken.record];
+      out_ << "  - " << label(record.id, record.version)
+           << ": stays installed, but loses its dependency on " << printable(broken.check.sref)
+           << "\n";
+    }
+    if (result_.incompatible && facts_.stopped_at < 0 && facts_.broken.empty()) {
       out_ << "  - the resolved list is incompatible\n";
     }
     if (result_.conflicted) {

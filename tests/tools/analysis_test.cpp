@@ -210,10 +210,15 @@ TEST_F(AnalysisTest, DependencyOutcomesNameTheDecidingEntry) {
        {},
        relation_check::outcome_t::wrong_version,
        0},
-      {"the first match is marked although a later one fits",
-       {record("Z", "1.0", 2), record("B", "2.2", 10), record("B_NEW", "2.5", 2)},
-       list({{"B", "1"}}),
+      {"every match is marked",
+       {record("Z", "1.0", 2), record("B", "2.2", 10), record("B_NEW", "2.5", 10)},
+       list({{"B", "1"}, {"B_NEW", "1"}}),
        relation_check::outcome_t::marked,
+       1},
+      {"a marked match is passed over and the next one decides",
+       {record("B", "2.2", 10), record("B_NEW", "3.5", 2)},
+       list({{"B", "1"}}),
+       relation_check::outcome_t::wrong_version,
        1},
   };
   for (const dep_case& c : cases) {
@@ -369,13 +374,13 @@ TEST(AnalysisIndexTest, DescribedPatternsJudgeRelationsAsTestingEveryEntry) {
     std::vector<int> passed_over;
   };
   const std::vector<std::vector<judged>> expected = {
-      // app1: the first lib is libx-7, marked (the walk stops there).
-      {{outcome::marked, 0, {}}},
+      // app1: lib passes over libx-7, marked, to LIB_OLD 1.5, outside 2.0:2.9.
+      {{outcome::wrong_version, 2, {0}}},
       // app2: lib passes over libx-7 to LIB_OLD 1.5; net over netcore to
       // network 4.5, outside 3.0:3.9.
       {{outcome::in_range, 2, {0}}, {outcome::out_of_range, 6, {5}}},
-      // app3: TOOL12 meets tool; the first net is netcore, marked.
-      {{outcome::met, 4, {}}, {outcome::marked, 5, {}}},
+      // app3: TOOL12 meets tool; net passes over netcore to network 4.5.
+      {{outcome::met, 4, {}}, {outcome::met, 6, {5}}},
   };
   for (const analysis* facts : {&indexed, &walked}) {
     const char* how = facts == &indexed ? "indexed" : "walked";

@@ -187,9 +187,14 @@ TEST_F(OxpmCliTest, HelpTellsEveryCommandAndItsOptions) {
 
 TEST_F(OxpmCliTest, ExamplesExitAsDocumentedWithOneJsonObject) {
   const std::pair<const char*, int> requests[] = {
-      {"1-pass-upgrade-agent.json", 0}, {"2-pass-install-order.json", 0},
-      {"3-fail-dependency.json", 1},    {"4-fail-compatibility.json", 1},
+      {"1-pass-upgrade-agent.json", 0},
+      {"2-pass-install-order.json", 0},
+      {"3-fail-dependency.json", 1},
+      {"4-fail-compatibility.json", 1},
       {"5-obsolete.json", 1},
+      {"6-pass-upgrade-then-dependent.json", 0},
+      {"7-fail-uninstall-breaks-dependents.json", 1},
+      {"8-fail-upgrade-breaks-dependent.json", 1},
   };
   for (const auto& request : requests) {
     const outcome run = oxpm(cat(example_args(request.first), {"--format", "json"}));
@@ -208,6 +213,43 @@ TEST_F(OxpmCliTest, ExamplesExitAsDocumentedWithOneJsonObject) {
                                    std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+")));
       EXPECT_TRUE(entry["state"].is_number_unsigned());
       EXPECT_TRUE(entry["states"].is_array());
+    }
+  }
+}
+
+TEST_F(OxpmCliTest, SoftwareLeftBrokenFailsTheRequestAndIsExplained) {
+  const outcome removed = oxpm(example_args("7-fail-uninstall-breaks-dependents.json"));
+  EXPECT_EQ(removed.status, 1) << removed.err;
+  for (const char* line :
+       {"  halden-console          4.0.1.0  BROKEN: loses its dependency on halden-runtime\n",
+        "Why halden-db 5.2.0.0 is left broken:\n  halden-db 5.2.0.0 stays installed, but loses "
+        "its dependency on halden-runtime in versions \"2.0:3.9\" (2.0.0.0 to 3.9.*.*):\n  the "
+        "installed halden-runtime 2.4.0.0 meets it today, and the request removes it (uninstall "
+        "request),\n  and nothing else that stays is halden-runtime",
+        "  Hint: keep halden-runtime in those versions, or uninstall halden-db 5.2.0.0 in the "
+        "same request.\n",
+        "  - halden-console 4.0.1.0: stays installed, but loses its dependency on "
+        "halden-runtime\n"}) {
+    EXPECT_TRUE(contains(removed.out, line)) << line << "\n" << removed.out;
+  }
+
+  const outcome replaced = oxpm(example_args("8-fail-upgrade-breaks-dependent.json"));
+  EXPECT_EQ(replaced.status, 1) << replaced.err;
+  EXPECT_TRUE(contains(replaced.out,
+                       "the installed halden-runtime 2.4.0.0 meets it today, and the request "
+                       "replaces it with halden-runtime 3.2.0.0, outside that range.\n"))
+      << replaced.out;
+  EXPECT_FALSE(contains(replaced.out, "halden-db 5.2.0.0 is left broken")) << replaced.out;
+
+  const json result = json::parse(
+      oxpm(cat(example_args("8-fail-upgrade-breaks-dependent.json"), {"--format", "json"})).out);
+  EXPECT_EQ(result["incompatible"], true);
+  for (const json& record : result["resolved"]) {
+    const bool broken = record["id"] == "halden-console";
+    ASSERT_EQ(record["failed_dependencies"].size(), broken ? 1u : 0u) << record.dump();
+    if (broken) {
+      EXPECT_EQ(record["state"], 2);
+      EXPECT_EQ(record["failed_dependencies"][0]["version_text"], "2.3:2.9");
     }
   }
 }

@@ -291,7 +291,8 @@ TEST_F(ReportTest, TextExplainsAMarkedDependencyAndAMissingOne) {
   std::string out = text();
   EXPECT_TRUE(contains(out,
                        "but the installed runtime 2.4.0.0 is marked for removal (uninstall "
-                       "request).\n"))
+                       "request),\n  and nothing else installed or requested before it is "
+                       "runtime (ids matching \"runtime\").\n"))
       << out;
 
   // No runtime at all.
