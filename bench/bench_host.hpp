@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tarvik/ox/managers.hpp"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/software_conflict_manager.hpp"
@@ -29,31 +30,22 @@ class bench_host {
  public:
   explicit bench_host(lookup_mode mode = lookup_mode::indexed)
       : store_(std::make_shared<ox_refhost::memory_store_source>()),
-        spec(std::make_shared<ox::package_spec_manager>(context_.get())),
-        repo(std::make_shared<ox::software_repo_manager>(context_.get())),
-        softdb(std::make_shared<ox::system_software_database_manager>(context_.get())),
-        dependency(std::make_shared<ox::software_dependency_manager>(context_.get())),
-        conflict(std::make_shared<ox::software_conflict_manager>(context_.get())),
-        package(std::make_shared<ox::package_manager>(context_.get())) {
+        set_(ox::make_managers(context_.get(), std::string())),
+        spec(set_.spec),
+        repo(set_.repo),
+        softdb(set_.softdb),
+        dependency(set_.dependency),
+        conflict(set_.conflicts),
+        package(set_.package) {
     context_.set_logger(&logger_);
     const bool indexed = mode == lookup_mode::indexed;
     spec->set_indexed_lookups(indexed);
     dependency->set_indexed_scans(indexed);
-    dependency->set_spec_mgr(spec);
-    dependency->set_repo_manager(repo);
-    dependency->set_softdb_manager(softdb);
-    conflict->set_spec_mgr(spec);
-    conflict->set_repo_manager(repo);
-    conflict->set_softdb_manager(softdb);
-    package->set_spec_mgr(spec);
-    package->set_repo_manager(repo);
-    package->set_softdb_manager(softdb);
-    package->set_conflict_manager(conflict);
-    package->set_dependency_manager(dependency);
   }
   bench_host(const bench_host&) = delete;
   bench_host& operator=(const bench_host&) = delete;
   ~bench_host() {
+    set_ = ox::managers();
     package.reset();
     conflict.reset();
     dependency.reset();
@@ -88,6 +80,7 @@ class bench_host {
   ox_refhost::logger logger_;
   ox_refhost::context context_;
   std::shared_ptr<ox_refhost::memory_store_source> store_;
+  ox::managers set_;
 
  public:
   std::shared_ptr<ox::package_spec_manager> spec;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -318,15 +319,15 @@ void package_spec_manager::import(const char* buffer, std::size_t size) {
       throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
     }
   }
-  if (indexed_lookups) {
-    // Index the new entries now, so that the first resolution after an
-    // import costs what every later one does.
-    try {
-      lookups();
-    } catch (...) {
-      undo();
-      throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
-    }
+  // Index the new entries now: look-ups then only read, so that threads may
+  // share the catalog, and the first resolution costs what every later one
+  // does.
+  try {
+    index_new_entries();
+  } catch (...) {
+    undo();
+    reindex_after_failure();
+    throw pm_exception(OX_ERROR_OUT_OF_MEMORY);
   }
 }
 
@@ -467,7 +468,9 @@ struct package_spec_manager::lookup_index {
   std::vector<std::size_t> prefix_lengths;  // of the narrowed prefixes, ascending
   positions undescribed;
   std::vector<internal::pattern_shape::kind> kinds;
-  std::vector<std::unique_ptr<internal::compiled_pattern>> compiled;
+  // One per entry, compiled on first use by any thread; a deque, so that
+  // appending never moves the ones in use.
+  std::deque<internal::shared_pattern> compiled;
 
   static void append(positions& list, std::size_t at) {
     if (list.empty() || list.back() != at) {
@@ -506,7 +509,6 @@ struct package_spec_manager::lookup_index {
     }
     try {
       kinds.reserve(specs.size());
-      compiled.reserve(specs.size());
       internal::pattern_shape shape;
       for (std::size_t at = indexed; at < specs.size(); ++at) {
         const software_spec& entry = specs[at];
@@ -554,17 +556,13 @@ struct package_spec_manager::lookup_index {
   // The host's answer for the entry's pattern and the id; the pattern is
   // compiled on first use and kept for the life of the entry.
   bool host_matches(const std::vector<software_spec>& specs, std::size_t at,
-                    const std::string& id) {
-    std::unique_ptr<internal::compiled_pattern>& pattern = compiled[at];
-    if (pattern == nullptr) {
-      pattern = std::make_unique<internal::compiled_pattern>(specs[at].softwareids);
-    }
-    return pattern->matches(id);
+                    const std::string& id) const {
+    return compiled[at].matches(specs[at].softwareids, id);
   }
 
   // Whether the entry's pattern matches the id.
   bool pattern_matches(const std::vector<software_spec>& specs, std::size_t at,
-                       const std::string& id) {
+                       const std::string& id) const {
     if (kinds[at] == internal::pattern_shape::kind::literals) {
       const positions* list =
           internal::c_string_safe(id) ? lookup(id, &keyed::by_literal) : nullptr;
@@ -577,7 +575,7 @@ struct package_spec_manager::lookup_index {
   // accepted; kNone when there is none.
   template <typename Accept>
   std::size_t first(const std::vector<software_spec>& specs, const std::string& id,
-                    Accept&& accept) {
+                    Accept&& accept) const {
     std::size_t best = kNone;
     // Entries that answer to the id for certain: the first accepted one.
     auto settle = [&](const positions* list) {
@@ -646,12 +644,20 @@ struct package_spec_manager::lookup_index {
   }
 };
 
-package_spec_manager::lookup_index& package_spec_manager::lookups() const {
+void package_spec_manager::index_new_entries() {
   if (lookup_state == nullptr) {
     lookup_state = std::make_unique<lookup_index>();
   }
   lookup_state->catch_up(specs, internal::regex_literals(context));
-  return *lookup_state;
+}
+
+const package_spec_manager::lookup_index* package_spec_manager::lookups() const {
+  // Incomplete only after memory ran out while entries were indexed: those
+  // look-ups walk the list, and the next import or add indexes everything.
+  if (lookup_state == nullptr || lookup_state->indexed != specs.size()) {
+    return nullptr;
+  }
+  return lookup_state.get();
 }
 
 software_spec package_spec_manager::find(const software& sw) const {
@@ -664,8 +670,8 @@ software_spec package_spec_manager::find_id(const std::string& id) const {
 
 const software_spec& package_spec_manager::find_entry(const software& sw) const {
   return only_pm_exception([&]() -> const software_spec& {
-    if (indexed_lookups) {
-      const std::size_t at = lookups().first(specs, sw.id, [&](std::size_t candidate) {
+    if (const lookup_index* index = indexed_lookups ? lookups() : nullptr) {
+      const std::size_t at = index->first(specs, sw.id, [&](std::size_t candidate) {
         return specs[candidate].versions.is_within(sw.version);
       });
       if (at == lookup_index::kNone) {
@@ -685,8 +691,8 @@ const software_spec& package_spec_manager::find_entry(const software& sw) const 
 
 const software_spec& package_spec_manager::find_id_entry(const std::string& id) const {
   return only_pm_exception([&]() -> const software_spec& {
-    if (indexed_lookups) {
-      const std::size_t at = lookups().first(specs, id, [](std::size_t) { return true; });
+    if (const lookup_index* index = indexed_lookups ? lookups() : nullptr) {
+      const std::size_t at = index->first(specs, id, [](std::size_t) { return true; });
       if (at == lookup_index::kNone) {
         throw pm_exception(OX_ERROR_NOT_FOUND);
       }
@@ -723,11 +729,10 @@ bool package_spec_manager::find_software_id(const std::string& pattern,
 
 bool package_spec_manager::find_orqid_in_spec(std::string orqid, std::string software_id) const {
   try {
-    if (indexed_lookups) {
+    if (const lookup_index* index = indexed_lookups ? lookups() : nullptr) {
       // As find_id and find_software_id, without copying the entry.
-      lookup_index& index = lookups();
-      const std::size_t at = index.first(specs, software_id, [](std::size_t) { return true; });
-      return at != lookup_index::kNone && index.pattern_matches(specs, at, orqid);
+      const std::size_t at = index->first(specs, software_id, [](std::size_t) { return true; });
+      return at != lookup_index::kNone && index->pattern_matches(specs, at, orqid);
     }
     return find_software_id(find_id_entry(software_id).softwareids, orqid);
   } catch (const pm_exception& error) {
@@ -743,7 +748,24 @@ bool package_spec_manager::find_orqid_in_spec(std::string orqid, std::string sof
 }
 
 void package_spec_manager::add(const software_spec& spec) {
-  only_pm_exception([&] { specs.push_back(spec); });
+  only_pm_exception([&] {
+    specs.push_back(spec);
+    try {
+      index_new_entries();
+    } catch (...) {
+      specs.pop_back();
+      reindex_after_failure();
+      throw;
+    }
+  });
+}
+
+void package_spec_manager::reindex_after_failure() noexcept {
+  try {
+    index_new_entries();
+  } catch (...) {
+    // Still no memory: look-ups walk the list until the next import or add.
+  }
 }
 
 }  // namespace ox

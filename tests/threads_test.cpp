@@ -132,18 +132,25 @@ std::string render(const std::vector<installing_software>& list) {
   return out;
 }
 
+std::string run_requests(int t, const ox::managers& wired,
+                         const std::shared_ptr<ox_refhost::store_source>& source);
+
 // The work of one thread, from a fresh set of managers to the rendered
 // results of every request.
 std::string run_scenario(int t, ox_context_s* context,
                          const std::shared_ptr<ox_refhost::store_source>& source,
                          const std::string& document) {
+  const ox_test::wired_managers wired(context, "linux-x64");
+  wired.spec->import(document.data(), document.size());
+  return run_requests(t, wired, source);
+}
+
+// The requests of thread `t` on a wired set, whose catalog may be shared.
+std::string run_requests(int t, const ox::managers& wired,
+                         const std::shared_ptr<ox_refhost::store_source>& source) {
   const ox_refhost::scoped_store_source scoped(source);
-  const ox_test::wired_managers wired(context);
   const std::shared_ptr<ox::package_spec_manager>& spec_mgr = wired.spec;
   const std::shared_ptr<ox::package_manager>& package_mgr = wired.package;
-
-  spec_mgr->set_platform("linux-x64");
-  spec_mgr->import(document.data(), document.size());
 
   std::string out = "thread " + std::to_string(t) + ": " +
                     std::to_string(spec_mgr->get_specs().size()) + " entries\n";
@@ -289,6 +296,59 @@ TEST_F(ThreadsTest, ThreadsSharingOneContextLoggerAndStoreSourceGetTheSameResult
   EXPECT_EQ(records.size(), lines_per_run * kThreads * kRounds);
   for (const ox_refhost::log_record& record : records) {
     EXPECT_EQ(record.service, "pm_service");
+  }
+}
+
+TEST_F(ThreadsTest, ThreadsSharingOneImportedCatalogGetTheirOwnResults) {
+  // The catalog is imported once; every thread wires a set of its own (own
+  // host, logger, store source, database and dependency manager) around it.
+  test_host importer;
+  auto catalog = std::make_shared<ox::package_spec_manager>(importer.context());
+  catalog->set_platform("linux-x64");
+  catalog->import(document_.data(), document_.size());
+
+  std::vector<std::string> expected_output(kThreads);
+  std::vector<std::vector<std::string>> expected_lines(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    test_host own;
+    ASSERT_EQ(run_scenario(t, own.context(), sources_[t], document_),
+              run_requests(t, ox_test::wired_managers(own.context(), catalog), sources_[t]))
+        << "a shared catalog answers as an own one";
+    test_host host;
+    expected_output[t] =
+        run_requests(t, ox_test::wired_managers(host.context(), catalog), sources_[t]);
+    expected_lines[t] = host.lines();
+  }
+
+  std::vector<thread_result> results(kThreads);
+  start_line start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      try {
+        for (int round = 0; round < kRounds; ++round) {
+          test_host host;
+          results[t].outputs.push_back(
+              run_requests(t, ox_test::wired_managers(host.context(), catalog), sources_[t]));
+          if (round == 0) {
+            results[t].lines = host.lines();
+          }
+        }
+      } catch (const std::exception& error) {
+        results[t].error = error.what();
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(results[t].error, "") << "thread " << t;
+    for (const std::string& output : results[t].outputs) {
+      EXPECT_EQ(output, expected_output[t]) << "thread " << t;
+    }
+    EXPECT_EQ(results[t].lines, expected_lines[t]) << "thread " << t;
   }
 }
 

@@ -138,36 +138,19 @@ int main() {
 
   try {
     // The six managers, each with the same context, each held by shared
-    // pointer.
+    // pointer and wired together: the dependency and conflict managers read
+    // the catalog and the installed software; the package manager holds all
+    // five, rescans softdb, and the dependency manager reads the same
+    // instance. The platform filters the software elements of later imports.
     ox_context_s* context = host.get();
-    auto spec = std::make_shared<ox::package_spec_manager>(context);
-    auto softdb = std::make_shared<ox::system_software_database_manager>(context);
-    auto repo = std::make_shared<ox::software_repo_manager>(context);
-    auto dependency = std::make_shared<ox::software_dependency_manager>(context);
-    auto conflicts = std::make_shared<ox::software_conflict_manager>(context);
-    auto pm = std::make_shared<ox::package_manager>(context);
+    const ox::managers set = ox::make_managers(context, "linux-x64");
+    const std::shared_ptr<ox::package_spec_manager>& spec = set.spec;
+    const std::shared_ptr<ox::package_manager>& pm = set.package;
 
-    // The platform first: it filters the software elements of later imports.
-    spec->set_platform("linux-x64");
     spec->import(kCatalog, sizeof(kCatalog) - 1);
     std::cout << "specification " << spec->get_spec_version() << ": " << spec->get_specs().size()
               << " entries for linux-x64\n";
     print_log(*sink);
-
-    // The dependency and conflict managers read the catalog and the
-    // installed software; the package manager holds all five. It rescans
-    // softdb, and the dependency manager reads the same instance.
-    dependency->set_spec_mgr(spec);
-    dependency->set_repo_manager(repo);
-    dependency->set_softdb_manager(softdb);
-    conflicts->set_spec_mgr(spec);
-    conflicts->set_repo_manager(repo);
-    conflicts->set_softdb_manager(softdb);
-    pm->set_spec_mgr(spec);
-    pm->set_repo_manager(repo);
-    pm->set_softdb_manager(softdb);
-    pm->set_conflict_manager(conflicts);
-    pm->set_dependency_manager(dependency);
 
     std::cout << "\nrequest 1: install SCANNER 3.1\n";
     std::vector<ox::installing_software> result = pm->resolve({}, {sw("SCANNER", "3.1")});

@@ -7,6 +7,7 @@
 #ifndef TARVIK_OX_SRC_HOST_REGEX_HPP_
 #define TARVIK_OX_SRC_HOST_REGEX_HPP_
 
+#include <atomic>
 #include <memory>
 #include <new>
 #include <string>
@@ -64,6 +65,56 @@ class compiled_pattern {
   std::string pattern_;
   std::unique_ptr<ox_regex_s, regex_release> handle_;
   bool final_refusal_ = false;
+};
+
+// As compiled_pattern, for a pattern that threads share: whichever thread
+// needs it first compiles it, and every thread then tests ids against the one
+// handle at once (the host must allow ox_regex_match on one handle from
+// several threads, as the reference host does). Two threads that compile it
+// at the same time keep one handle and release the other. The text is the
+// caller's, passed with every test (the same text every time), so that the
+// catalog's entries need not hold it twice.
+class shared_pattern {
+ public:
+  shared_pattern() = default;
+  shared_pattern(const shared_pattern&) = delete;
+  shared_pattern& operator=(const shared_pattern&) = delete;
+  ~shared_pattern() { ox_regex_release(handle_.load(std::memory_order_acquire)); }
+
+  bool matches(const std::string& pattern, const std::string& id) const {
+    if (refused_.load(std::memory_order_acquire) || !c_string_safe(id)) {
+      return false;
+    }
+    ox_regex_s* handle = handle_.load(std::memory_order_acquire);
+    if (handle == nullptr) {
+      if (!c_string_safe(pattern)) {
+        refused_.store(true, std::memory_order_release);
+        return false;
+      }
+      ox_regex_s* raw = nullptr;
+      const int code = ox_regex_create(pattern.c_str(), &raw);
+      if (code == OX_ERROR_OUT_OF_MEMORY) {
+        throw std::bad_alloc();  // no answer about the pattern: the look-up must fail
+      }
+      if (code != OX_OK) {
+        if (code != OX_ERROR_UNEXPECTED) {
+          refused_.store(true, std::memory_order_release);
+        }
+        return false;
+      }
+      handle = raw;
+      ox_regex_s* expected = nullptr;
+      if (!handle_.compare_exchange_strong(expected, raw, std::memory_order_acq_rel)) {
+        ox_regex_release(raw);
+        handle = expected;
+      }
+    }
+    return ox_regex_match(handle, id.c_str()) != 0;
+  }
+
+ private:
+  mutable std::atomic<ox_regex_s*> handle_{nullptr};
+  mutable std::atomic<bool> refused_{false};
 };
 
 // What a pattern can match, as far as the host tells.

@@ -3,6 +3,7 @@
 #define TARVIK_OX_OX_HPP_
 
 #include "tarvik/ox/host/ox_host.h"
+#include "tarvik/ox/managers.hpp"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/pm_exception.hpp"

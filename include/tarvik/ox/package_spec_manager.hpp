@@ -1,6 +1,12 @@
 // The package catalog: entries imported from the host's XML document,
-// and the look-ups the dependency stage asks of them. One import or look-up at
-// a time per manager.
+// and the look-ups the dependency stage asks of them.
+//
+// Threads: import, add and set_platform change the manager and must run
+// alone. Every const operation only reads (the index is complete after every
+// import and add), so any number of threads may look up at once, and several
+// sets of managers on different threads may share one catalog manager, while
+// nothing changes it. The host must then allow ox_regex_match on one handle
+// from several threads.
 #ifndef TARVIK_OX_PACKAGE_SPEC_MANAGER_HPP_
 #define TARVIK_OX_PACKAGE_SPEC_MANAGER_HPP_
 
@@ -106,17 +112,21 @@ class package_spec_manager {
   // parse, letting exhausted memory out so that import can undo itself.
   void parse_software(ox_xml_node_s* node);
 
-  // The indexes behind the look-ups, built on first use and brought up to
-  // date with the entries appended since (see the source).
+  // The indexes behind the look-ups, brought up to date by every import and
+  // add (see the source); look-ups only read them.
   struct lookup_index;
-  lookup_index& lookups() const;
+  void index_new_entries();
+  void reindex_after_failure() noexcept;
+  // Null when the index does not cover every entry (memory ran out while it
+  // was built): the look-up then walks the list.
+  const lookup_index* lookups() const;
 
   std::string spec_version;
   std::string platform;
   std::vector<software_spec> specs;
   ox_context_s* context;
   bool indexed_lookups = true;
-  mutable std::unique_ptr<lookup_index> lookup_state;
+  std::unique_ptr<lookup_index> lookup_state;
 };
 
 }  // namespace ox
