@@ -358,7 +358,7 @@ const char* status_name(entry_status status) {
     case entry_status::failed_compatibility:
       return "incompatible";
     case entry_status::no_spec_entry:
-      return "no specification entry";
+      return "no catalog entry";
     case entry_status::not_examined:
       return "not examined";
   }

@@ -10,6 +10,7 @@
 #include "analysis.hpp"
 #include "graph.hpp"
 #include "inputs.hpp"
+#include "json_out.hpp"
 #include "lint.hpp"
 #include "process.hpp"
 #include "report.hpp"
@@ -49,6 +50,7 @@ struct lint_args {
   std::vector<std::string> specs;
   std::string platform;
   std::string format = "text";
+  std::vector<std::string> ignore;
 };
 
 struct show_args {
@@ -56,17 +58,23 @@ struct show_args {
   std::string platform;
   std::string id;
   std::string version;
+  std::string format = "text";
   CLI::Option* version_option = nullptr;
 };
 
-void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format) {
-  command
-      .add_option("--spec", args.specs,
-                  "Package specification (XML) to import; repeat for several, imported in the "
-                  "order given")
+// The catalog option of resolve, graph and show; "--spec" is its first name
+// and stays.
+CLI::Option* add_catalog_option(CLI::App& command, std::vector<std::string>& files) {
+  return command
+      .add_option("--spec,--catalog", files,
+                  "Catalog (XML) to import; repeat for several, imported in the order given")
       ->required()
       ->allow_extra_args(false)
       ->type_name("FILE");
+}
+
+void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format) {
+  add_catalog_option(command, args.specs);
   command
       .add_option("--platform", args.platform,
                   "Platform set before the imports: software elements whose \"platforms\" "
@@ -209,7 +217,7 @@ class runner {
     if (graph) {
       out_ << render_dot(result, facts, host.specs(), args.platform);
     } else if (args.format == "json") {
-      out_ << render_json(result, facts);
+      out_ << render_json(result, facts, host.specs());
     } else {
       text_options options;
       options.platform = args.platform;
@@ -218,7 +226,8 @@ class runner {
     }
     out_.flush();
     finish(std::move(owned));
-    return facts.ok(result.incompatible, result.conflicted) ? kExitOk : kExitProblem;
+    // The JSON verdict and the exit status come from the one judgement.
+    return std::string(outcome_of(result, facts)) == "ok" ? kExitOk : kExitProblem;
   }
 
   int lint(const lint_args& args) {
@@ -228,14 +237,13 @@ class runner {
         documents.push_back({file, read_file(file)});
       }
     } catch (const input_error& error) {
-      err_ << "oxpm: specification " << error.what() << "\n";
+      err_ << "oxpm: catalog " << error.what() << "\n";
       return kExitUsage;
     }
-    const lint_result result = lint_documents(documents, args.platform);
+    const lint_result result =
+        without_codes(lint_documents(documents, args.platform), args.ignore);
     if (args.format == "json") {
-      out_ << lint_json(result).dump(2, ' ', false,
-                                     nlohmann::ordered_json::error_handler_t::replace)
-           << "\n";
+      out_ << dump_json(lint_json(result));
     } else {
       out_ << render_lint_text(result, look_);
     }
@@ -256,11 +264,19 @@ class runner {
     if (args.version_option->count() > 0) {
       version = args.version;
     }
-    const show_result shown = show_entry(host.specs(), args.id, version, look_);
-    out_ << shown.text;
+    bool found = false;
+    if (args.format == "json") {
+      const nlohmann::ordered_json shown = show_json(host.specs(), args.id, version);
+      found = shown["found"].get<bool>();
+      out_ << dump_json(shown);
+    } else {
+      const show_result shown = show_entry(host.specs(), args.id, version, look_);
+      found = shown.found;
+      out_ << shown.text;
+    }
     out_.flush();
     finish(std::move(owned));
-    return shown.found ? kExitOk : kExitProblem;
+    return found ? kExitOk : kExitProblem;
   }
 
  private:
@@ -284,7 +300,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         const environment& env) {
   CLI::App app(
       "oxpm: runs the package-resolution library as a host would, and checks "
-      "package specifications.",
+      "catalogs.",
       "oxpm");
   app.require_subcommand(1);
   app.footer("Run 'oxpm COMMAND --help' for the options of a command.");
@@ -292,7 +308,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   resolve_args resolve_options;
   CLI::App* resolve = app.add_subcommand(
       "resolve",
-      "Resolve one request against the specification and the installed software, and report "
+      "Resolve one request against the catalog and the installed software, and report "
       "what stays, what is removed, what is installed and what stops the request");
   add_resolve_options(*resolve, resolve_options, true);
   resolve->footer(kExitStatusHelp);
@@ -308,10 +324,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   lint_args lint_options;
   CLI::App* lint = app.add_subcommand(
       "lint",
-      "Report everything that the import of the specifications passes over in silence, with "
-      "the line of each element");
-  lint->add_option("SPEC", lint_options.specs,
-                   "Package specifications, checked as one import in the order given")
+      "Report everything that the import of the catalogs passes over in silence, and the "
+      "mistakes it reads without a word, with the line of each element");
+  lint->add_option("CATALOG", lint_options.specs,
+                   "Catalogs (XML), checked as one import in the order given")
       ->required()
       ->type_name("FILE");
   lint->add_option("--platform", lint_options.platform,
@@ -321,21 +337,30 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   lint->add_option("--format", lint_options.format, "Report format (default: text)")
       ->check(CLI::IsMember({"text", "json"}))
       ->type_name("FORMAT");
+  std::vector<std::string> codes;
+  for (const lint_code& known : lint_codes()) {
+    codes.emplace_back(known.code);
+  }
+  lint->add_option("--ignore", lint_options.ignore,
+                   "Leave out the findings of CODE (repeatable): they neither print nor count")
+      ->check(CLI::IsMember(codes))
+      ->allow_extra_args(false)
+      ->type_name("CODE");
+  std::string codes_text;
+  for (const std::string& code : codes) {
+    codes_text += (codes_text.empty() ? "" : ", ") + code;
+  }
   lint->footer(
-      "Exit status: 0 no error (warnings allowed); 1 errors found; 2 usage error or a file "
+      "Codes: " + codes_text +
+      ".\nExit status: 0 no error (warnings allowed); 1 errors found; 2 usage error or a file "
       "that cannot be read.");
 
   show_args show_options;
   CLI::App* show = app.add_subcommand(
       "show",
-      "Show the specification entry that the look-ups return for an id (and a version), with "
+      "Show the catalog entry that the look-ups return for an id (and a version), with "
       "its relations");
-  show->add_option("--spec", show_options.specs,
-                   "Package specification (XML) to import; repeat for several, imported in the "
-                   "order given")
-      ->required()
-      ->allow_extra_args(false)
-      ->type_name("FILE");
+  add_catalog_option(*show, show_options.specs);
   show->add_option("--platform", show_options.platform,
                    "Platform set before the imports (default: none, every element is imported)")
       ->type_name("NAME");
@@ -345,6 +370,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       show->add_option("VERSION", show_options.version,
                        "Version: the entry whose versions hold it (default: the first entry "
                        "for the id, whatever its versions)");
+  show->add_option("--format", show_options.format, "Output format (default: text)")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->type_name("FORMAT");
   show->footer("Exit status: 0 found; 1 not found; 2 usage error or a file that cannot be read.");
 
   try {

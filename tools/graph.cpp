@@ -94,7 +94,7 @@ class dot_writer {
     const std::string name = "m" + std::to_string(absent_.size());
     absent_[key] = name;
     extra_nodes_.push_back("  \"" + name + "\" [label=\"" + dot_escape(sref) + "\\n" +
-                           (known ? "not present" : "no specification entry") +
+                           (known ? "not present" : "no catalog entry") +
                            "\", style=\"rounded,dashed\", color=gray40, fontcolor=gray40];\n");
     return name;
   }
@@ -171,7 +171,7 @@ class dot_writer {
       case relation_check::outcome_t::out_of_range:
         return "version outside the range";
       case relation_check::outcome_t::unknown_sref:
-        return "no specification entry";
+        return "no catalog entry";
       default:
         return "";
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "json_out.hpp"
 #include "patterns.hpp"
 #include "session.hpp"
 #include "tarvik/ox/host/ox_regex.h"
@@ -42,6 +44,10 @@ const std::vector<container_rule>& container_rules() {
   };
   return kRules;
 }
+
+// The children of a software element that the import reads.
+constexpr std::array<const char*, 6> kContainers = {"provides", "depends",     "uninstalls",
+                                                   "obsoletes", "compatibles", "conflicts"};
 
 constexpr std::array<const char*, 5> kSoftwareAttributes = {"sref", "name", "platforms", "version",
                                                             "softwareids"};
@@ -151,6 +157,52 @@ class pattern_cache {
   std::map<std::string, ox_regex_s*> compiled_;
 };
 
+std::string default_fix(const std::string& code) {
+  for (const lint_code& known : lint_codes()) {
+    if (code == known.code) {
+      return known.fix;
+    }
+  }
+  return std::string();
+}
+
+// Edit distance, for naming the container a misspelt one was meant to be.
+std::size_t distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) {
+    row[j] = j;
+  }
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// A platform name is a run of letters, digits and "-_.+"; anything else in
+// a "platforms" value separates names.
+std::vector<std::string> platform_names(const std::string& platforms) {
+  std::vector<std::string> names;
+  std::string current;
+  for (char c : platforms) {
+    if (std::isalnum(static_cast<unsigned char>(c)) != 0 || std::strchr("-_.+", c) != nullptr) {
+      current += c;
+    } else if (!current.empty()) {
+      names.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty()) {
+    names.push_back(current);
+  }
+  return names;
+}
+
 class linter {
  public:
   linter(const std::vector<lint_document>& documents, const std::string& platform)
@@ -162,6 +214,7 @@ class linter {
     }
     check_srefs();
     check_shadowing();
+    check_platform_names();
     if (!platform_.empty() && kept_.empty() && loaded_any_) {
       add(0, 1, severity_t::warning, "no-entry",
           "no software element is for platform " + in_quotes(platform_) + ": nothing is imported");
@@ -187,13 +240,14 @@ class linter {
   }
 
   void add(std::size_t document, std::size_t line, severity_t severity, const char* check,
-           const std::string& message) {
+           const std::string& message, const std::string& fix = std::string()) {
     lint_finding finding;
     finding.file = documents_[document].name;
     finding.line = line;
     finding.severity = severity;
     finding.check = check;
     finding.message = message;
+    finding.fix = fix.empty() ? default_fix(check) : fix;
     result_.findings.push_back(finding);
     if (severity == severity_t::error) {
       ++result_.errors;
@@ -304,8 +358,13 @@ class linter {
                          "the entry is never found for a version");
     }
     if (node.attribute("softwareids")) {
-      check_pattern(d, line, who, node.attribute("softwareids").value());
+      check_pattern(d, line, who, node.attribute("softwareids").value(),
+                    node.attribute("sref") ? &sref : nullptr);
     }
+    for (const std::string& name : platform_names(node.attribute("platforms").value())) {
+      platforms_.emplace(name, std::make_pair(d, line));
+    }
+    check_container_names(d, node, who);
 
     kept_entry entry;
     entry.document = d;
@@ -376,6 +435,9 @@ class linter {
                            in_quotes(child.name()) + " in " + in_quotes(rule.name) + " of " + who,
                            child.attribute("version").value(), consequence);
       }
+      if (container_name == "depends" && node.attribute("sref") && node.attribute("softwareids")) {
+        check_self_dependency(d, line, who, node, child.attribute("sref").value());
+      }
       if (kept && (container_name == "depends" || container_name == "compatibles" ||
                    container_name == "uninstalls")) {
         pending_.push_back({d, line, container_name, child.attribute("sref").value()});
@@ -420,8 +482,11 @@ class linter {
     }
   }
 
+  // `sref`, when the element has one: the pattern should answer to it, since
+  // relations recognise installed and requested software through the
+  // pattern alone.
   void check_pattern(std::size_t d, std::size_t line, const std::string& who,
-                     const std::string& pattern) {
+                     const std::string& pattern, const std::string* sref) {
     ox_regex_s* regex = nullptr;
     const int code = ox_regex_create(pattern.c_str(), &regex);
     ox_regex_release(regex);
@@ -430,6 +495,80 @@ class linter {
           "softwareids pattern " + in_quotes(pattern) + " of " + who +
               " does not compile (host error " + describe_code(static_cast<ox_error_e>(code)) +
               "): it never matches, the entry answers to its sref only");
+      return;
+    }
+    if (sref == nullptr || sref->find('\0') != std::string::npos) {
+      return;
+    }
+    ox_regex_s* compiled = patterns_.get(pattern);
+    if (compiled != nullptr && ox_regex_match(compiled, sref->c_str()) == 0) {
+      add(d, line, severity_t::warning, "pattern-misses-sref",
+          "softwareids pattern " + in_quotes(pattern) + " of " + who +
+              " does not match its own sref: software installed or requested as " +
+              in_quotes(*sref) + " does not meet the relations that name it",
+          "add the sref to the pattern: softwareids=\"" + printable(*sref) +
+              (pattern.empty() ? std::string() : "|" + printable(pattern)) + "\"");
+    }
+  }
+
+  // Any other child element of a software element is passed over: a
+  // misspelt container loses every relation in it.
+  void check_container_names(std::size_t d, const pugi::xml_node& node, const std::string& who) {
+    for (const pugi::xml_node& child : element_children(node)) {
+      const std::string name = child.name();
+      if (std::find(kContainers.begin(), kContainers.end(), name) != kContainers.end()) {
+        continue;
+      }
+      const char* nearest = kContainers[0];
+      for (const char* candidate : kContainers) {
+        if (distance(name, candidate) < distance(name, nearest)) {
+          nearest = candidate;
+        }
+      }
+      const bool close = distance(name, nearest) <= 3;
+      add(d, line_of(child), severity_t::error, "unknown-container",
+          "element " + in_quotes(name) + " in " + who +
+              " is not a container the import reads: everything in it is lost",
+          close ? "rename it to \"" + std::string(nearest) + "\""
+                : std::string("rename it to one of provides, uninstalls, obsoletes, depends, "
+                              "compatibles, conflicts, or remove it"));
+    }
+  }
+
+  // Two names of which one is part of the other: the import's platform test
+  // is a substring test, so importing for the shorter name also imports the
+  // elements meant for the longer one.
+  void check_platform_names() {
+    for (const auto& shorter : platforms_) {
+      for (const auto& longer : platforms_) {
+        if (shorter.first == longer.first ||
+            longer.first.find(shorter.first) == std::string::npos) {
+          continue;
+        }
+        add(longer.second.first, longer.second.second, severity_t::warning, "platform-substring",
+            "platform " + in_quotes(shorter.first) + " is part of platform " +
+                in_quotes(longer.first) + ": --platform " + printable(shorter.first) +
+                " also imports the elements meant for " + in_quotes(longer.first),
+            "rename one of them so that neither contains the other (for example " +
+                in_quotes(shorter.first + "-base") + ")");
+      }
+    }
+  }
+
+  // A dependency on the entry itself can only be met by software already
+  // installed: a first install always fails.
+  void check_self_dependency(std::size_t d, std::size_t line, const std::string& who,
+                             const pugi::xml_node& node, const std::string& sref) {
+    const std::string own = node.attribute("sref").value();
+    bool self = sref == own;
+    if (!self && sref.find('\0') == std::string::npos) {
+      ox_regex_s* regex = patterns_.get(node.attribute("softwareids").value());
+      self = regex != nullptr && ox_regex_match(regex, sref.c_str()) != 0;
+    }
+    if (self) {
+      add(d, line, severity_t::error, "self-dependency",
+          who + " depends on " + in_quotes(sref) +
+              ", which is itself: only an installed copy can meet it, so a first install fails");
     }
   }
 
@@ -437,6 +576,7 @@ class linter {
   // kept only when valid.
   void check_version_text(std::size_t d, std::size_t line, const std::string& what,
                           const std::string& text, const char* consequence) {
+    check_version_characters(d, line, what, text);
     std::vector<std::string> pieces;
     std::string rest = text;
     for (;;) {
@@ -470,6 +610,31 @@ class linter {
           what + ": in version " + in_quotes(text) + " the range " + in_quotes(piece) +
               " is invalid (its lower bound exceeds its upper bound) and is dropped");
     }
+  }
+
+  // Each piece of a version is read as a number up to its first non-digit:
+  // "v1.0" reads as 0.0, "1.0b" as 1.0. Blanks are skipped.
+  void check_version_characters(std::size_t d, std::size_t line, const std::string& what,
+                                const std::string& text) {
+    std::string numeric;
+    bool odd = false;
+    for (char c : text) {
+      if (std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '.' || c == ':' || c == '|') {
+        numeric += c;
+      } else if (c != ' ' && c != '\t') {
+        odd = true;
+      }
+    }
+    if (!odd) {
+      return;
+    }
+    ox::version_ranges read;
+    read.set(text);
+    add(d, line, severity_t::error, "non-numeric-version",
+        what + ": version " + in_quotes(text) +
+            " holds characters other than digits, \".\", \":\" and \"|\": it reads as " +
+            (read.ranges.empty() ? std::string("no version") : human_ranges(read)),
+        "write numbers only, for example \"" + numeric + "\"");
   }
 
   // A bound without "." names no component, which surprises: "5" is every
@@ -688,6 +853,8 @@ class linter {
   std::vector<std::size_t> undescribed_;
   std::unordered_map<std::string, std::vector<std::size_t>> answering_;
   bool loaded_any_ = false;
+  // Each platform name, with the first element that names it.
+  std::map<std::string, std::pair<std::size_t, std::size_t>> platforms_;
 };
 
 }  // namespace
@@ -697,17 +864,111 @@ lint_result lint_documents(const std::vector<lint_document>& documents,
   return linter(documents, platform).run();
 }
 
+const std::vector<lint_code>& lint_codes() {
+  using s = severity_t;
+  static const std::vector<lint_code> kCodes = {
+      {"unloadable", s::error, "make the document well-formed XML at the place named"},
+      {"no-softwares", s::error,
+       "put the software elements in <specs><softwares>...</softwares></specs>"},
+      {"missing-attribute", s::error,
+       "add the attributes named (an empty value counts as present)"},
+      {"duplicate-container", s::error,
+       "move the children into the first element of that name and remove this one"},
+      {"unknown-container", s::error,
+       "rename it to one of provides, uninstalls, obsoletes, depends, compatibles, conflicts"},
+      {"invalid-version", s::error,
+       "write each range as MIN:MAX with MIN at most MAX, for example \"1.0:1.9\""},
+      {"dropped-range", s::error,
+       "write each range as MIN:MAX with MIN at most MAX, for example \"1.0:1.9\""},
+      {"non-numeric-version", s::error, "write the versions with digits and dots only"},
+      {"bad-pattern", s::error,
+       "correct the regular expression (RE2 syntax, matched against the whole id)"},
+      {"self-dependency", s::error, "remove the dependency on the software itself"},
+      {"unknown-sref", s::error,
+       "name the sref of an entry of the catalog (for this platform), or add that entry"},
+      {"shadowed", s::error,
+       "narrow the versions of the earlier entry, or remove or merge this one"},
+      {"skipped-element", s::warning,
+       "rename the element (\"software\" in softwares, \"registry\" in conflicts) or remove "
+       "it"},
+      {"version-without-dot", s::warning,
+       "write the version with a dot: \"5.0\" for 5.0.0.0, \"5.0:5.9\" for every 5.x"},
+      {"pattern-misses-sref", s::warning, "add the sref to the softwareids pattern"},
+      {"ignored-action", s::warning, "spell the action exactly: ErrorFail, Uninstall or Ignore"},
+      {"platform-substring", s::warning, "rename one platform so that neither contains the other"},
+      {"no-entry", s::warning, "check the --platform name against the \"platforms\" attributes"},
+  };
+  return kCodes;
+}
+
+lint_result without_codes(const lint_result& result, const std::vector<std::string>& codes) {
+  lint_result out;
+  out.entries = result.entries;
+  out.ignored = result.ignored;
+  for (const lint_finding& finding : result.findings) {
+    if (std::find(codes.begin(), codes.end(), finding.check) != codes.end()) {
+      ++out.ignored;
+      continue;
+    }
+    out.findings.push_back(finding);
+    ++(finding.severity == severity_t::error ? out.errors : out.warnings);
+  }
+  return out;
+}
+
 std::string render_lint_text(const lint_result& result, const style& look) {
   std::ostringstream out;
-  for (const lint_finding& finding : result.findings) {
-    const bool error = finding.severity == severity_t::error;
-    out << printable(finding.file) << ":" << finding.line << ": "
-        << (error ? look.red("error") : look.yellow("warning")) << ": " << finding.message << " ["
-        << finding.check << "]\n";
+  // Errors first, then the codes in table order, then any other.
+  std::vector<std::pair<std::string, severity_t>> groups;
+  for (const severity_t severity : {severity_t::error, severity_t::warning}) {
+    for (const lint_code& known : lint_codes()) {
+      groups.emplace_back(known.code, severity);
+    }
   }
-  out << (result.findings.empty() ? "" : "\n") << plural(result.errors, "error", "errors") << ", "
-      << plural(result.warnings, "warning", "warnings") << "; "
-      << plural(result.entries, "software entry", "software entries") << " imported\n";
+  for (const lint_finding& finding : result.findings) {
+    const std::pair<std::string, severity_t> key(finding.check, finding.severity);
+    if (std::find(groups.begin(), groups.end(), key) == groups.end()) {
+      groups.push_back(key);
+    }
+  }
+  for (const auto& group : groups) {
+    std::vector<const lint_finding*> members;
+    for (const lint_finding& finding : result.findings) {
+      if (finding.check == group.first && finding.severity == group.second) {
+        members.push_back(&finding);
+      }
+    }
+    if (members.empty()) {
+      continue;
+    }
+    const bool error = group.second == severity_t::error;
+    bool one_fix = true;
+    for (const lint_finding* finding : members) {
+      one_fix = one_fix && finding->fix == members.front()->fix;
+    }
+    out << look.bold(group.first) << " ("
+        << (error ? look.red(plural(members.size(), "error", "errors"))
+                  : look.yellow(plural(members.size(), "warning", "warnings")))
+        << ")";
+    if (one_fix && !members.front()->fix.empty()) {
+      out << ": fix: " << members.front()->fix;
+    }
+    out << "\n";
+    for (const lint_finding* finding : members) {
+      out << "  " << printable(finding->file) << ":" << finding->line << ": " << finding->message
+          << "\n";
+      if (!one_fix && !finding->fix.empty()) {
+        out << "    fix: " << finding->fix << "\n";
+      }
+    }
+    out << "\n";
+  }
+  out << plural(result.errors, "error", "errors") << ", "
+      << plural(result.warnings, "warning", "warnings");
+  if (result.ignored > 0) {
+    out << " (" << result.ignored << " ignored)";
+  }
+  out << "; " << plural(result.entries, "software entry", "software entries") << " imported\n";
   return out.str();
 }
 
@@ -718,12 +979,16 @@ nlohmann::ordered_json lint_json(const lint_result& result) {
                         {"line", finding.line},
                         {"severity", finding.severity == severity_t::error ? "error" : "warning"},
                         {"check", finding.check},
-                        {"message", finding.message}});
+                        {"code", finding.check},
+                        {"message", finding.message},
+                        {"fix", finding.fix}});
   }
   nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  out["schema_version"] = kJsonSchemaVersion;
   out["findings"] = std::move(findings);
   out["errors"] = result.errors;
   out["warnings"] = result.warnings;
+  out["ignored"] = result.ignored;
   out["entries"] = result.entries;
   return out;
 }

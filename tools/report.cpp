@@ -7,61 +7,12 @@ namespace tarvik {
 namespace oxpm {
 namespace {
 
-using json = nlohmann::ordered_json;
-
 std::string label(const std::string& id, const ox::version& v) {
   return printable(id) + " " + v.getversion();
 }
 
 std::string label(const ox::software& sw) {
   return label(sw.id, sw.version);
-}
-
-// ordered_json keeps an object's members in a vector, in insertion order.
-// operator[] searches the keys and lets the vector re-allocate as it grows,
-// copying every member with all the values nested in it (the pairs' keys are
-// const, so they cannot move). The records are built instead by appending to
-// a vector reserved for their members: the same members in the same order,
-// so the same text, without the copies.
-class object_builder {
- public:
-  explicit object_builder(std::size_t members) : value_(json::value_t::object) {
-    value_.get_ref<json::object_t&>().reserve(members);
-  }
-
-  object_builder& add(const char* key, json value) {
-    value_.get_ref<json::object_t&>().json::object_t::Container::emplace_back(key,
-                                                                              std::move(value));
-    return *this;
-  }
-
-  json take() { return std::move(value_); }
-
- private:
-  json value_;
-};
-
-json array_of(std::size_t size) {
-  json out(json::value_t::array);
-  out.get_ref<json::array_t&>().reserve(size);
-  return out;
-}
-
-json software_list_json(const std::vector<ox::software>& list) {
-  json out = array_of(list.size());
-  json::array_t& items = out.get_ref<json::array_t&>();
-  for (const ox::software& sw : list) {
-    items.push_back(object_builder(3)
-                        .add("id", sw.id)
-                        .add("version", sw.version.getversion())
-                        .add("version_text", sw.version_text)
-                        .take());
-  }
-  return out;
-}
-
-const char* reason_text(entry_status status) {
-  return status == entry_status::not_examined ? "not examined" : "no specification entry";
 }
 
 std::string pad(const std::string& text, std::size_t width) {
@@ -233,7 +184,7 @@ class text_report {
       case entry_status::failed_compatibility:
         return look_.red("FAILED: incompatible");
       case entry_status::no_spec_entry:
-        return look_.yellow("not resolved: no specification entry");
+        return look_.yellow("not resolved: no catalog entry");
       case entry_status::not_examined:
         return look_.dim("not examined: the walk stopped before it");
     }
@@ -279,7 +230,7 @@ class text_report {
       out_ << "  " << who << " depends on " << sref << " in versions " << requirement(check);
       switch (check.outcome) {
         case relation_check::outcome_t::unknown_sref:
-          out_ << ",\n  but the specification has no entry for " << sref
+          out_ << ",\n  but the catalog has no entry for " << sref
                << ", so this dependency can never be met.\n";
           return;
         case relation_check::outcome_t::missing:
@@ -342,7 +293,7 @@ class text_report {
   void explain_stop_reason(const entry_report& entry) {
     if (entry.status == entry_status::obsolete) {
       out_ << "  Version " << entry.requested.version.getversion() << " of "
-           << printable(entry.requested.id) << " is obsolete: its specification entry "
+           << printable(entry.requested.id) << " is obsolete: its catalog entry "
            << printable(entry.spec.sref);
       if (!entry.spec.name.empty()) {
         out_ << " (\"" << printable(entry.spec.name) << "\")";
@@ -372,7 +323,7 @@ class text_report {
   void explain_left_out(const entry_report& entry) {
     out_ << "\n" << look_.bold("Why " + label(entry.requested) + " was left out:") << "\n";
     if (!entry.id_known) {
-      out_ << "  No specification entry answers to the id " << printable(entry.requested.id);
+      out_ << "  No catalog entry answers to the id " << printable(entry.requested.id);
       if (!options_.platform.empty()) {
         out_ << " for platform \"" << printable(options_.platform) << "\"";
       }
@@ -386,7 +337,7 @@ class text_report {
         covered.push_back(human_ranges(spec.versions));
       }
     }
-    out_ << "  The specification has entries for " << printable(entry.requested.id)
+    out_ << "  The catalog has entries for " << printable(entry.requested.id)
          << ", but none for version " << entry.requested.version.getversion();
     if (!covered.empty()) {
       out_ << "; they cover ";
@@ -467,7 +418,7 @@ class text_report {
     }
     if (left_out > 0) {
       out_ << "  - " << plural(left_out, "requested entry", "requested entries")
-           << " without specification entry\n";
+           << " without catalog entry\n";
     }
     if (not_examined > 0) {
       out_ << "  - " << plural(not_examined, "requested entry", "requested entries")
@@ -499,79 +450,6 @@ class text_report {
 };
 
 }  // namespace
-
-std::vector<std::string> state_names(ox::software_state state) {
-  static const std::pair<ox::software_state, const char*> kBits[] = {
-      {ox::SOFTWARE_STATE_INSTALL, "SOFTWARE_STATE_INSTALL"},
-      {ox::SOFTWARE_STATE_INSTALLED, "SOFTWARE_STATE_INSTALLED"},
-      {ox::SOFTWARE_STATE_UNINSTALL, "SOFTWARE_STATE_UNINSTALL"},
-      {ox::SOFTWARE_STATE_MARKED_UNINSTALL, "SOFTWARE_STATE_MARKED_UNINSTALL"},
-  };
-  std::vector<std::string> names;
-  for (const auto& bit : kBits) {
-    if (ox::has_state(state, bit.first)) {
-      names.emplace_back(bit.second);
-    }
-  }
-  return names;
-}
-
-namespace {
-
-json state_names_json(ox::software_state state) {
-  const std::vector<std::string> names = state_names(state);
-  json out = array_of(names.size());
-  json::array_t& items = out.get_ref<json::array_t&>();
-  for (const std::string& name : names) {
-    items.emplace_back(name);
-  }
-  return out;
-}
-
-}  // namespace
-
-json resolution_json(const resolution& result, const analysis& facts) {
-  json resolved = array_of(result.resolved.size());
-  json::array_t& records = resolved.get_ref<json::array_t&>();
-  for (const ox::installing_software& entry : result.resolved) {
-    json conflicts = array_of(entry.detected_conflicts.size());
-    for (const ox::conflict_info& found : entry.detected_conflicts) {
-      conflicts.get_ref<json::array_t&>().push_back(
-          object_builder(2).add("id", found.id).add("action", found.action).take());
-    }
-    records.push_back(
-        object_builder(7)
-            .add("id", entry.id)
-            .add("version", entry.version.getversion())
-            .add("state", static_cast<std::uint32_t>(entry.state))
-            .add("states", state_names_json(entry.state))
-            .add("failed_dependencies", software_list_json(entry.failed_dependencies))
-            .add("failed_compatibilities", software_list_json(entry.failed_compatibilities))
-            .add("detected_conflicts", std::move(conflicts))
-            .take());
-  }
-  json not_resolved = json::array();
-  for (const entry_report& entry : facts.install) {
-    if (entry.status == entry_status::no_spec_entry || entry.status == entry_status::not_examined) {
-      not_resolved.get_ref<json::array_t&>().push_back(
-          object_builder(3)
-              .add("id", entry.requested.id)
-              .add("version", entry.requested.version.getversion())
-              .add("reason", reason_text(entry.status))
-              .take());
-    }
-  }
-  return object_builder(4)
-      .add("resolved", std::move(resolved))
-      .add("incompatible", result.incompatible)
-      .add("conflicted", result.conflicted)
-      .add("not_resolved", std::move(not_resolved))
-      .take();
-}
-
-std::string render_json(const resolution& result, const analysis& facts) {
-  return resolution_json(result, facts).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-}
 
 std::string render_text(const resolution& result, const analysis& facts,
                         const ox::package_spec_manager& specs, const text_options& options) {

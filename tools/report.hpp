@@ -19,11 +19,24 @@ namespace oxpm {
 // The names of the state bits that are set, lowest bit first.
 std::vector<std::string> state_names(ox::software_state state);
 
-// {"resolved": [...], "incompatible": b, "conflicted": b, "not_resolved": [...]}
-nlohmann::ordered_json resolution_json(const resolution& result, const analysis& facts);
-// The object as text, with a final newline; bytes that are not UTF-8 are
-// replaced, so the output is always valid JSON.
-std::string render_json(const resolution& result, const analysis& facts);
+// The verdict on a resolution, for scripts: "ok", or what keeps the request
+// from being carried out as asked: "obsolete", "unmet_dependency" or
+// "incompatible" (the install entry that stopped the walk), then
+// "broken_dependents" (installed software that stays but loses a
+// dependency), "not_resolved" (requested entries without catalog entry),
+// "conflicted", and "incompatible" when the library says so for another
+// reason. "ok" exactly when the exit status is 0.
+const char* outcome_of(const resolution& result, const analysis& facts);
+
+// {"schema_version": n, "outcome": ..., "ok": b, "resolved": [...],
+//  "incompatible": b, "conflicted": b, "not_resolved": [...]}; the fields are
+// described by docs/schema/resolve.schema.json. `specs` is the catalog the
+// resolution ran against: it names the catalog entry of each finding.
+nlohmann::ordered_json resolution_json(const resolution& result, const analysis& facts,
+                                       const ox::package_spec_manager& specs);
+// The object as text (dump_json).
+std::string render_json(const resolution& result, const analysis& facts,
+                        const ox::package_spec_manager& specs);
 
 struct text_options {
   std::string platform;

@@ -94,12 +94,12 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
     try {
       content = read_file(file);
     } catch (const input_error& error) {
-      throw input_error(std::string("specification ") + error.what());
+      throw input_error(std::string("catalog ") + error.what());
     }
     try {
       spec_mgr_->import(content.data(), content.size());
     } catch (const ox::pm_exception& error) {
-      std::string message = "specification " + file + ": cannot be loaded";
+      std::string message = "catalog " + file + ": cannot be loaded";
       const std::string detail = xml_diagnosis(content);
       if (!detail.empty()) {
         message += ": " + detail;

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <vector>
 
+#include "json_out.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/software.hpp"
 #include "tarvik/ox/version.hpp"
@@ -27,7 +28,127 @@ std::string named(const ox::software& sw) {
   return printable(sw.id) + (sw.name.empty() ? std::string() : " (" + in_quotes(sw.name) + ")");
 }
 
+using json = nlohmann::ordered_json;
+
+// The entry a look-up returns, if any.
+std::optional<ox::software_spec> look_up(const ox::package_spec_manager& specs,
+                                         const std::string& id,
+                                         const std::optional<std::string>& version_text) {
+  try {
+    if (version_text.has_value()) {
+      return specs.find(ox::software(id, ox::version(*version_text)));
+    }
+    return specs.find_id(id);
+  } catch (const ox::pm_exception&) {
+    return std::nullopt;
+  }
+}
+
+// The version ranges of every entry that answers to the id, in catalog order.
+std::vector<ox::version_ranges> answering_versions(const ox::package_spec_manager& specs,
+                                                   const std::string& id) {
+  std::vector<ox::version_ranges> out;
+  for (const ox::software_spec& entry : specs.get_specs()) {
+    if (entry.sref == id || specs.find_software_id(entry.softwareids, id)) {
+      out.push_back(entry.versions);
+    }
+  }
+  return out;
+}
+
+json ranges_json(const ox::version_ranges& ranges) {
+  json out = json::array();
+  for (const ox::version_range& range : ranges.ranges) {
+    out.push_back(object_builder(2)
+                      .add("min", range.min.getversion())
+                      .add("max", range.max.getversion())
+                      .take());
+  }
+  return out;
+}
+
+json named_json(const std::vector<ox::software>& list) {
+  json out = json::array();
+  for (const ox::software& sw : list) {
+    out.push_back(object_builder(2).add("id", sw.id).add("name", sw.name).take());
+  }
+  return out;
+}
+
+json entry_json(const ox::software_spec& spec) {
+  json obsoletes = json::array();
+  for (const ox::version_ranges& ranges : spec.obsoletes) {
+    obsoletes.push_back(ranges_json(ranges));
+  }
+  json depends = json::array();
+  for (const ox::depend& dep : spec.depends) {
+    depends.push_back(object_builder(3)
+                          .add("sref", dep.sref)
+                          .add("version_text", dep.version_text)
+                          .add("versions", ranges_json(dep.versions))
+                          .take());
+  }
+  json compatibles = json::array();
+  for (const ox::compatible& comp : spec.compatibles) {
+    compatibles.push_back(
+        object_builder(2).add("sref", comp.sref).add("versions", ranges_json(comp.versions)).take());
+  }
+  json conflicts = json::array();
+  for (const ox::conflict& found : spec.conflicts) {
+    json registry = nullptr;
+    if (found.check != nullptr && found.check->type == ox::CONFLICT_CHECK_REGISTRY) {
+      const auto* check = static_cast<const ox::conflict_check_registry*>(found.check.get());
+      registry = object_builder(4)
+                     .add("hkey", check->hkey)
+                     .add("path", check->path)
+                     .add("key", check->key)
+                     .add("match", check->match)
+                     .take();
+    }
+    conflicts.push_back(object_builder(3)
+                            .add("name", found.name)
+                            .add("action", action_name(found.action))
+                            .add("registry", std::move(registry))
+                            .take());
+  }
+  return object_builder(11)
+      .add("sref", spec.sref)
+      .add("name", spec.name)
+      .add("softwareids", spec.softwareids)
+      .add("versions", ranges_json(spec.versions))
+      .add("versions_text", spec.versions.get())
+      .add("provides", named_json(spec.provides))
+      .add("uninstalls", named_json(spec.uninstalls))
+      .add("obsoletes", std::move(obsoletes))
+      .add("depends", std::move(depends))
+      .add("compatibles", std::move(compatibles))
+      .add("conflicts", std::move(conflicts))
+      .take();
+}
+
 }  // namespace
+
+json show_json(const ox::package_spec_manager& specs, const std::string& id,
+               const std::optional<std::string>& version_text) {
+  const std::optional<ox::software_spec> spec = look_up(specs, id, version_text);
+  json other_versions = json::array();
+  if (!spec) {
+    for (const ox::version_ranges& ranges : answering_versions(specs, id)) {
+      other_versions.push_back(ranges_json(ranges));
+    }
+  }
+  return object_builder(8)
+      .add("schema_version", kJsonSchemaVersion)
+      .add("found", spec.has_value())
+      .add("id", id)
+      .add("version",
+           version_text.has_value() ? json(ox::version(*version_text).getversion()) : json(nullptr))
+      .add("entry", spec ? entry_json(*spec) : json(nullptr))
+      .add("answers_through",
+           spec ? json(spec->sref == id ? "sref" : "softwareids") : json(nullptr))
+      .add("answering_versions", std::move(other_versions))
+      .take();
+}
 
 const char* action_name(ox::conflict_action action) {
   switch (action) {
@@ -105,30 +226,19 @@ std::string render_spec(const ox::software_spec& spec, const style& look) {
 show_result show_entry(const ox::package_spec_manager& specs, const std::string& id,
                        const std::optional<std::string>& version_text, const style& look) {
   show_result result;
-  ox::software_spec spec;
-  try {
-    if (version_text.has_value()) {
-      spec = specs.find(ox::software(id, ox::version(*version_text)));
-    } else {
-      spec = specs.find_id(id);
-    }
-    result.found = true;
-  } catch (const ox::pm_exception&) {
-    result.found = false;
-  }
+  const std::optional<ox::software_spec> found = look_up(specs, id, version_text);
+  result.found = found.has_value();
   std::ostringstream out;
   if (result.found) {
-    out << render_spec(spec, look);
+    out << render_spec(*found, look);
     out << "  " << look.bold("answers to:") << " " << in_quotes(id)
-        << (spec.sref == id ? " (its sref)" : " (through its softwareids pattern)") << "\n";
+        << (found->sref == id ? " (its sref)" : " (through its softwareids pattern)") << "\n";
     result.text = out.str();
     return result;
   }
   std::vector<std::string> covered;
-  for (const ox::software_spec& entry : specs.get_specs()) {
-    if (entry.sref == id || specs.find_software_id(entry.softwareids, id)) {
-      covered.push_back(human_ranges(entry.versions));
-    }
+  for (const ox::version_ranges& ranges : answering_versions(specs, id)) {
+    covered.push_back(human_ranges(ranges));
   }
   out << in_quotes(id);
   if (version_text.has_value()) {
@@ -141,7 +251,7 @@ show_result show_entry(const ox::package_spec_manager& specs, const std::string&
       out << "    " << ranges << "\n";
     }
   } else {
-    out << "  No specification entry answers to this id.\n";
+    out << "  No catalog entry answers to this id.\n";
   }
   result.text = out.str();
   return result;

@@ -3,6 +3,7 @@
 #ifndef TARVIK_OXPM_TOOLS_SHOW_HPP_
 #define TARVIK_OXPM_TOOLS_SHOW_HPP_
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,10 @@ struct show_result {
 // when entries answer to the id for other versions, which versions they cover.
 show_result show_entry(const ox::package_spec_manager& specs, const std::string& id,
                        const std::optional<std::string>& version_text, const style& look);
+
+// The same answer as a JSON document (docs/schema/show.schema.json).
+nlohmann::ordered_json show_json(const ox::package_spec_manager& specs, const std::string& id,
+                                 const std::optional<std::string>& version_text);
 
 // One entry and its relations, as show prints it.
 std::string render_spec(const ox::software_spec& spec, const style& look);
