@@ -101,7 +101,7 @@ TEST_F(GraphTest, DrawsEntriesAndHighlightsTheFailedEdge) {
                        "\"r1\" -> \"m0\" [label=\"depends 1.0 (not examined)\", "
                        "color=gray60"))
       << dot;
-  EXPECT_TRUE(contains(dot, "\"m0\" [label=\"nobody\\nno specification entry\"")) << dot;
+  EXPECT_TRUE(contains(dot, "\"m0\" [label=\"nobody\\nno catalog entry\"")) << dot;
 }
 
 TEST_F(GraphTest, PassedRelationsAreNotRed) {

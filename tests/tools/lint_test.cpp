@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <tuple>
@@ -61,10 +62,11 @@ TEST(LintTest, FindsEverythingThePurposeMadeCatalogBreaks) {
       {38, "skipped-element", "warning"},      // <Registry>
       {41, "shadowed", "error"},               // base again, inside base 1.0:1.9
       {42, "shadowed", "error"},               // BASE_9, answered by base's pattern
+      {42, "pattern-misses-sref", "warning"},  // BASE_9's pattern is "x"
   };
   EXPECT_EQ(keys(result), expected);
   EXPECT_EQ(result.errors, 15u);
-  EXPECT_EQ(result.warnings, 4u);
+  EXPECT_EQ(result.warnings, 5u);
   EXPECT_EQ(result.entries, 7u);  // base, ranges, partly, pattern, relations, base, BASE_9
   for (const lint_finding& finding : result.findings) {
     EXPECT_EQ(finding.file, path);
@@ -169,25 +171,98 @@ TEST(LintTest, ShadowingNeedsEveryVersionCovered) {
   EXPECT_TRUE(lint_text(document(software("x", "1.0") + software("y", "1.0"))).findings.empty());
 }
 
-TEST(LintTest, RendersTextAndJson) {
-  const lint_result result = lint_text(document(software("a", "2.0:1.0") + "<other/>\n"));
+TEST(LintTest, FindsTheMistakesTheImportReadsWithoutAWord) {
+  const std::string path = std::string(OXPM_TEST_DATA) + "/lint-mistakes.xml";
+  const lint_result result = lint_documents({{path, read_file(path)}}, "");
+  const std::set<finding_key> expected = {
+      {8, "unknown-container", "error"},       // <depend> for <depends>
+      {12, "non-numeric-version", "error"},    // v1.0:v1.9
+      {12, "pattern-misses-sref", "warning"},  // TOOL_[0-9]+ for tool
+      {12, "platform-substring", "warning"},   // linux inside linux-musl
+      {15, "self-dependency", "error"},        // loop depends on LOOP, its own pattern
+      {18, "version-without-dot", "warning"},  // version "5"
+  };
+  EXPECT_EQ(keys(result), expected);
+  std::map<std::string, std::string> fixes;
+  for (const lint_finding& finding : result.findings) {
+    fixes[finding.check] = finding.fix;
+  }
+  EXPECT_EQ(fixes["unknown-container"], "rename it to \"depends\"");
+  EXPECT_EQ(fixes["non-numeric-version"], "write numbers only, for example \"1.0:1.9\"");
+  EXPECT_EQ(fixes["pattern-misses-sref"],
+            "add the sref to the pattern: softwareids=\"tool|TOOL_[0-9]+\"");
+  for (const lint_finding& finding : result.findings) {
+    EXPECT_FALSE(finding.fix.empty()) << finding.check;
+  }
+  // What the letters turn the range into.
+  EXPECT_NE(fixes.count("non-numeric-version"), 0u);
+  for (const lint_finding& finding : result.findings) {
+    if (finding.check == "non-numeric-version") {
+      EXPECT_NE(finding.message.find("reads as up to 0.9.*.*"), std::string::npos)
+          << finding.message;
+    }
+  }
+  // A name far from every container gets the list; a sref that merely
+  // resembles the entry's own is no self-dependency.
+  const lint_result other = lint_text(document(software(
+      "x", "1.0", "<extras/><depends><d sref=\"xx\" version=\"1.0\"/></depends>") +
+      software("xx", "1.0")));
+  EXPECT_EQ(keys(other), (std::set<finding_key>{{3, "unknown-container", "error"}}));
+  EXPECT_NE(other.findings[0].fix.find("one of provides"), std::string::npos);
+}
+
+TEST(LintTest, IgnoredCodesNeitherPrintNorCount) {
+  const std::string path = std::string(OXPM_TEST_DATA) + "/lint-mistakes.xml";
+  const lint_result all = lint_documents({{path, read_file(path)}}, "");
+  const lint_result some = without_codes(all, {"unknown-container", "platform-substring"});
+  EXPECT_EQ(some.errors, all.errors - 1);
+  EXPECT_EQ(some.warnings, all.warnings - 1);
+  EXPECT_EQ(some.ignored, 2u);
+  for (const lint_finding& finding : some.findings) {
+    EXPECT_NE(finding.check, "unknown-container");
+    EXPECT_NE(finding.check, "platform-substring");
+  }
+}
+
+TEST(LintTest, RendersTextGroupedByCodeAndJson) {
+  const lint_result result = lint_text(
+      document(software("a", "2.0:1.0") + "<other/>\n" + software("b", "3.0:2.0") +
+               software("c", "1.0", "", "cc")));
   const std::string text = render_lint_text(result, style());
   EXPECT_EQ(text,
-            "spec.xml:3: error: software \"a\": version \"2.0:1.0\" holds no valid range: the "
-            "entry is never found for a version [invalid-version]\n"
-            "spec.xml:4: warning: element \"other\" in \"softwares\" is not a \"software\" "
-            "element: the import skips it [skipped-element]\n"
-            "\n1 error, 1 warning; 1 software entry imported\n");
-  EXPECT_NE(render_lint_text(result, style(true)).find("\x1b[31merror\x1b[0m"), std::string::npos);
+            "invalid-version (2 errors): fix: write each range as MIN:MAX with MIN at most MAX, "
+            "for example \"1.0:1.9\"\n"
+            "  spec.xml:3: software \"a\": version \"2.0:1.0\" holds no valid range: the entry "
+            "is never found for a version\n"
+            "  spec.xml:5: software \"b\": version \"3.0:2.0\" holds no valid range: the entry "
+            "is never found for a version\n"
+            "\n"
+            "skipped-element (1 warning): fix: rename the element (\"software\" in softwares, "
+            "\"registry\" in conflicts) or remove it\n"
+            "  spec.xml:4: element \"other\" in \"softwares\" is not a \"software\" element: the "
+            "import skips it\n"
+            "\n"
+            "pattern-misses-sref (1 warning): fix: add the sref to the pattern: "
+            "softwareids=\"c|cc\"\n"
+            "  spec.xml:6: softwareids pattern \"cc\" of software \"c\" does not match its own "
+            "sref: software installed or requested as \"c\" does not meet the relations that "
+            "name it\n"
+            "\n2 errors, 2 warnings; 3 software entries imported\n");
+  EXPECT_NE(render_lint_text(result, style(true)).find("\x1b[31m2 errors\x1b[0m"),
+            std::string::npos);
   const nlohmann::ordered_json json = lint_json(result);
-  EXPECT_EQ(json["errors"], 1);
-  EXPECT_EQ(json["warnings"], 1);
-  EXPECT_EQ(json["entries"], 1);
-  ASSERT_EQ(json["findings"].size(), 2u);
+  EXPECT_EQ(json["schema_version"], 1);
+  EXPECT_EQ(json["errors"], 2);
+  EXPECT_EQ(json["warnings"], 2);
+  EXPECT_EQ(json["ignored"], 0);
+  EXPECT_EQ(json["entries"], 3);
+  ASSERT_EQ(json["findings"].size(), 4u);
   EXPECT_EQ(json["findings"][0]["file"], "spec.xml");
   EXPECT_EQ(json["findings"][0]["line"], 3);
   EXPECT_EQ(json["findings"][0]["severity"], "error");
   EXPECT_EQ(json["findings"][0]["check"], "invalid-version");
+  EXPECT_EQ(json["findings"][0]["code"], "invalid-version");
+  EXPECT_EQ(json["findings"][0]["fix"], result.findings[0].fix);
   EXPECT_EQ(lint_text(document("")).findings.size(), 0u);
 }
 

@@ -169,11 +169,11 @@ TEST_F(OxpmCliTest, HelpTellsEveryCommandAndItsOptions) {
   }
   const std::pair<const char*, std::vector<const char*>> commands[] = {
       {"resolve",
-       {"--spec", "--platform", "--installed", "--dpkg-status", "--request", "--install",
+       {"--spec", "--catalog", "--platform", "--installed", "--dpkg-status", "--request", "--install",
         "--uninstall", "--format", "--log", "--log-level", "Exit status"}},
       {"graph", {"--spec", "--installed", "--dpkg-status", "--request", "--log"}},
-      {"lint", {"SPEC", "--platform", "--format", "Exit status"}},
-      {"show", {"--spec", "--platform", "ID", "VERSION"}},
+      {"lint", {"CATALOG", "--platform", "--format", "--ignore", "unknown-container", "Exit status"}},
+      {"show", {"--spec", "--catalog", "--platform", "--format", "ID", "VERSION"}},
   };
   for (const auto& command : commands) {
     const outcome help = oxpm({command.first, "--help"});
@@ -186,29 +186,37 @@ TEST_F(OxpmCliTest, HelpTellsEveryCommandAndItsOptions) {
 }
 
 TEST_F(OxpmCliTest, ExamplesExitAsDocumentedWithOneJsonObject) {
-  const std::pair<const char*, int> requests[] = {
-      {"1-pass-upgrade-agent.json", 0},
-      {"2-pass-install-order.json", 0},
-      {"3-fail-dependency.json", 1},
-      {"4-fail-compatibility.json", 1},
-      {"5-obsolete.json", 1},
-      {"6-pass-upgrade-then-dependent.json", 0},
-      {"7-fail-uninstall-breaks-dependents.json", 1},
-      {"8-fail-upgrade-breaks-dependent.json", 1},
+  struct expected_run {
+    const char* request;
+    int status;
+    const char* outcome;
   };
-  for (const auto& request : requests) {
-    const outcome run = oxpm(cat(example_args(request.first), {"--format", "json"}));
-    EXPECT_EQ(run.status, request.second) << request.first << "\n" << run.err;
-    EXPECT_EQ(run.err, "") << request.first;
+  const expected_run requests[] = {
+      {"1-pass-upgrade-agent.json", 0, "ok"},
+      {"2-pass-install-order.json", 0, "ok"},
+      {"3-fail-dependency.json", 1, "unmet_dependency"},
+      {"4-fail-compatibility.json", 1, "incompatible"},
+      {"5-obsolete.json", 1, "obsolete"},
+      {"6-pass-upgrade-then-dependent.json", 0, "ok"},
+      {"7-fail-uninstall-breaks-dependents.json", 1, "broken_dependents"},
+      {"8-fail-upgrade-breaks-dependent.json", 1, "broken_dependents"},
+  };
+  for (const expected_run& request : requests) {
+    const outcome run = oxpm(cat(example_args(request.request), {"--format", "json"}));
+    EXPECT_EQ(run.status, request.status) << request.request << "\n" << run.err;
+    EXPECT_EQ(run.err, "") << request.request;
     const json result = json::parse(run.out);
-    ASSERT_TRUE(result.is_object()) << request.first;
-    EXPECT_EQ(result.size(), 4u);
-    for (const char* key : {"resolved", "incompatible", "conflicted", "not_resolved"}) {
-      EXPECT_TRUE(result.contains(key)) << request.first << " lacks " << key;
+    ASSERT_TRUE(result.is_object()) << request.request;
+    EXPECT_EQ(result.size(), 7u);
+    for (const char* key : {"schema_version", "outcome", "ok", "resolved", "incompatible",
+                            "conflicted", "not_resolved"}) {
+      EXPECT_TRUE(result.contains(key)) << request.request << " lacks " << key;
     }
-    EXPECT_EQ(result["resolved"].size() >= 7, true) << request.first;
+    EXPECT_EQ(result["outcome"], request.outcome) << request.request;
+    EXPECT_EQ(result["ok"], request.status == 0) << request.request;
+    EXPECT_EQ(result["resolved"].size() >= 7, true) << request.request;
     for (const json& entry : result["resolved"]) {
-      EXPECT_EQ(entry.size(), 7u);
+      EXPECT_EQ(entry.size(), 8u);
       EXPECT_TRUE(std::regex_match(entry["version"].get<std::string>(),
                                    std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+")));
       EXPECT_TRUE(entry["state"].is_number_unsigned());
@@ -266,9 +274,13 @@ TEST_F(OxpmCliTest, AFailedDependencyIsReportedWithItsRequirement) {
   EXPECT_EQ(last["failed_dependencies"][0]["version"], "3.0.0.0");
   EXPECT_EQ(result["incompatible"], true);
   EXPECT_EQ(result["conflicted"], false);
-  EXPECT_EQ(
-      result["not_resolved"],
-      json::parse(R"([{"id": "halden-scanner", "version": "2.1.0.0", "reason": "not examined"}])"));
+  EXPECT_EQ(last["failed_dependencies"][0]["sref"], "halden-runtime");
+  EXPECT_EQ(last["failed_dependencies"][0]["blocker"],
+            json::parse(R"({"id": "halden-runtime", "version": "2.4.0.0", "installed": true,
+                            "removed": false})"));
+  EXPECT_EQ(result["not_resolved"],
+            json::parse(R"([{"id": "halden-scanner", "version": "2.1.0.0",
+                             "reason": "not examined", "reason_code": "not_examined"}])"));
 
   const outcome text = oxpm(example_args("3-fail-dependency.json"));
   EXPECT_EQ(text.status, 1);
@@ -287,13 +299,18 @@ TEST_F(OxpmCliTest, ObsoleteAndIncompatibleEntriesStopTheWalk) {
   EXPECT_EQ(obsolete["resolved"].back()["states"],
             json::parse(R"(["SOFTWARE_STATE_INSTALL", "SOFTWARE_STATE_UNINSTALL"])"));
   EXPECT_EQ(obsolete["incompatible"], false);
+  EXPECT_EQ(obsolete["outcome"], "obsolete") << "a script reading only incompatible misses it";
+  EXPECT_EQ(obsolete["resolved"].back()["removed_because"],
+            json::parse(R"([{"reason": "obsolete"}])"));
 
   const json incompatible =
       json::parse(oxpm(cat(example_args("4-fail-compatibility.json"), {"--format", "json"})).out);
   const json& vpn = incompatible["resolved"].back();
   EXPECT_EQ(vpn["id"], "halden-vpn");
   EXPECT_EQ(vpn["failed_compatibilities"],
-            json::parse(R"([{"id": "halden-agent", "version": "3.1.0.0", "version_text": ""}])"));
+            json::parse(R"([{"id": "halden-agent", "version": "3.1.0.0", "version_text": "",
+                             "sref": "halden-agent", "blocker": {"id": "halden-agent",
+                             "version": "3.1.0.0", "installed": true, "removed": false}}])"));
   EXPECT_EQ(incompatible["not_resolved"][0]["id"], "halden-agent");
 }
 
@@ -301,7 +318,7 @@ TEST_F(OxpmCliTest, CommandLineEntriesFollowTheRequestFile) {
   const outcome run = oxpm(cat(example_args("2-pass-install-order.json"),
                                {"--install", "nothing-here=1.0", "--install", "halden-reports=2.0",
                                 "--uninstall", "sysutils-base=1.2", "--format", "json"}));
-  EXPECT_EQ(run.status, 1) << "an entry without specification entry";
+  EXPECT_EQ(run.status, 1) << "an entry without catalog entry";
   const json result = json::parse(run.out);
   std::vector<std::string> installed_order;
   for (const json& entry : result["resolved"]) {
@@ -315,8 +332,11 @@ TEST_F(OxpmCliTest, CommandLineEntriesFollowTheRequestFile) {
   EXPECT_EQ(installed_order,
             (std::vector<std::string>{"halden-agent", "halden-vpn", "halden-reports"}));
   EXPECT_EQ(result["not_resolved"], json::parse(R"([{"id": "nothing-here", "version": "1.0.0.0",
-                             "reason": "no specification entry"}])"));
+                             "reason": "no specification entry",
+                             "reason_code": "no_catalog_entry"}])"));
   EXPECT_EQ(result["incompatible"], false);
+  EXPECT_EQ(result["outcome"], "not_resolved");
+  EXPECT_EQ(result["ok"], false);
 }
 
 TEST_F(OxpmCliTest, AnEmptyRequestIsTheLibrarysError) {
@@ -340,10 +360,10 @@ TEST_F(OxpmCliTest, UnreadableAndMalformedInputsExitTwoNamingTheFile) {
   };
   const std::vector<bad_case> cases = {
       {{"resolve", "--spec", "/nonexistent/spec.xml", "--install", "a=1"},
-       {"specification /nonexistent/spec.xml: No such file or directory"}},
+       {"catalog /nonexistent/spec.xml: No such file or directory"}},
       {{"resolve", "--spec", scratch_.string(), "--install", "a=1"}, {"is a directory"}},
       {{"resolve", "--spec", broken_spec, "--install", "a=1"},
-       {"specification " + broken_spec + ": cannot be loaded: line 3", "OX_ERROR_PARSE"}},
+       {"catalog " + broken_spec + ": cannot be loaded: line 3", "OX_ERROR_PARSE"}},
       {{"resolve", "--spec", spec, "--request", "/nonexistent/r.json"},
        {"request /nonexistent/r.json: No such file or directory"}},
       {{"resolve", "--spec", spec, "--request", broken_request},
@@ -366,8 +386,8 @@ TEST_F(OxpmCliTest, UnreadableAndMalformedInputsExitTwoNamingTheFile) {
       {{"resolve", "--spec", spec, "--frobnicate"}, {"--frobnicate"}},
       {{}, {"subcommand"}},
       {{"graph", "--spec", spec, "--format", "json", "--install", "a=1"}, {"--format"}},
-      {{"lint"}, {"SPEC"}},
-      {{"lint", "/nonexistent/spec.xml"}, {"specification /nonexistent/spec.xml"}},
+      {{"lint"}, {"CATALOG is required"}},
+      {{"lint", "/nonexistent/spec.xml"}, {"catalog /nonexistent/spec.xml"}},
       {{"show", "--spec", spec}, {"ID"}},
       {{"show", "--spec", "/nonexistent/spec.xml", "x"}, {"/nonexistent/spec.xml"}},
   };
@@ -556,16 +576,34 @@ TEST_F(OxpmCliTest, LintReportsAndExitsOneOnErrors) {
   const std::string bad = std::string(OXPM_TEST_DATA) + "/lint-bad.xml";
   const outcome text = oxpm({"lint", "--platform", "p1", bad});
   EXPECT_EQ(text.status, 1);
-  EXPECT_TRUE(contains(text.out, bad + ":11: error: softwareids pattern \"(unclosed\""))
+  EXPECT_TRUE(contains(text.out, "\nbad-pattern (1 error): fix: correct the regular expression"))
       << text.out;
-  EXPECT_TRUE(contains(text.out, "\n15 errors, 4 warnings; 7 software entries imported\n"))
+  EXPECT_TRUE(contains(text.out, "\n  " + bad + ":11: softwareids pattern \"(unclosed\""))
+      << text.out;
+  EXPECT_TRUE(contains(text.out, "\n15 errors, 5 warnings; 7 software entries imported\n"))
       << text.out;
 
   const outcome as_json = oxpm({"lint", "--platform", "p1", "--format", "json", bad});
   EXPECT_EQ(as_json.status, 1);
   const json result = json::parse(as_json.out);
+  EXPECT_EQ(result["schema_version"], 1);
   EXPECT_EQ(result["errors"], 15);
-  EXPECT_EQ(result["findings"].size(), 19u);
+  EXPECT_EQ(result["findings"].size(), 20u);
+
+  // Ignoring every code that has errors makes the exit status 0; an unknown
+  // code is a usage error.
+  const std::string mistakes = std::string(OXPM_TEST_DATA) + "/lint-mistakes.xml";
+  EXPECT_EQ(oxpm({"lint", mistakes}).status, 1);
+  const outcome ignored =
+      oxpm({"lint", "--ignore", "unknown-container", "--ignore", "non-numeric-version",
+            "--ignore", "self-dependency", mistakes});
+  EXPECT_EQ(ignored.status, 0) << ignored.out;
+  EXPECT_TRUE(contains(ignored.out, "0 errors, 3 warnings (3 ignored);")) << ignored.out;
+  EXPECT_FALSE(contains(ignored.out, "depend")) << ignored.out;
+  const outcome unknown = oxpm({"lint", "--ignore", "no-such-code", mistakes});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_TRUE(contains(unknown.err, "--ignore: no-such-code not in")) << unknown.err;
 
   const outcome clean = oxpm({"lint", "--platform", "linux-x64", example("halden-spec.xml")});
   EXPECT_EQ(clean.status, 0) << clean.out;
@@ -587,6 +625,24 @@ TEST_F(OxpmCliTest, ShowFindsEntriesOrSaysNotFound) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_TRUE(contains(missing.out, "\"halden-runtime\" version 9.0.0.0: not found\n"))
       << missing.out;
+
+  const outcome found = oxpm({"show", "--catalog", spec, "--platform", "windows-x64", "--format",
+                              "json", "HLD_AGENT_41", "4.1"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  const json entry = json::parse(found.out);
+  EXPECT_EQ(entry["schema_version"], 1);
+  EXPECT_EQ(entry["found"], true);
+  EXPECT_EQ(entry["version"], "4.1.0.0");
+  EXPECT_EQ(entry["answers_through"], "softwareids");
+  EXPECT_EQ(entry["entry"]["sref"], "halden-agent");
+  EXPECT_EQ(entry["entry"]["softwareids"], "halden-agent|HLD_AGENT_4[0-9]*");
+  const outcome not_found =
+      oxpm({"show", "--spec", spec, "--format", "json", "halden-runtime", "9.0"});
+  EXPECT_EQ(not_found.status, 1);
+  const json none = json::parse(not_found.out);
+  EXPECT_EQ(none["found"], false);
+  EXPECT_TRUE(none["entry"].is_null());
+  EXPECT_EQ(none["answering_versions"].size(), 2u);
 }
 
 TEST_F(OxpmCliTest, GraphWritesDotThatGraphvizAccepts) {

@@ -75,42 +75,98 @@ class ReportTest : public ::testing::Test {
   analysis facts;
 };
 
-TEST_F(ReportTest, JsonHasTheDocumentedShape) {
-  const nlohmann::ordered_json out = resolution_json(result, facts);
-  std::vector<std::string> keys;
-  for (const auto& item : out.items()) {
-    keys.push_back(item.key());
+nlohmann::ordered_json::array_t keys_of(const nlohmann::ordered_json& object) {
+  nlohmann::ordered_json::array_t keys;
+  for (const auto& item : object.items()) {
+    keys.emplace_back(item.key());
   }
-  EXPECT_EQ(keys,
-            (std::vector<std::string>{"resolved", "incompatible", "conflicted", "not_resolved"}));
+  return keys;
+}
+
+TEST_F(ReportTest, JsonKeepsTheLibrarysFieldsAndAddsTheVerdictBeside) {
+  const nlohmann::ordered_json out = resolution_json(result, facts, specs);
+  EXPECT_EQ(keys_of(out),
+            (nlohmann::ordered_json::array_t{"schema_version", "outcome", "ok", "resolved",
+                                             "incompatible", "conflicted", "not_resolved"}));
+  EXPECT_EQ(out["schema_version"], 1);
+  EXPECT_EQ(out["outcome"], "unmet_dependency");
+  EXPECT_EQ(out["ok"], false);
   ASSERT_EQ(out["resolved"].size(), 5u);
   const auto& replaced = out["resolved"][1];
-  keys.clear();
-  for (const auto& item : replaced.items()) {
-    keys.push_back(item.key());
-  }
-  EXPECT_EQ(keys,
-            (std::vector<std::string>{"id", "version", "state", "states", "failed_dependencies",
-                                      "failed_compatibilities", "detected_conflicts"}));
+  EXPECT_EQ(keys_of(replaced), (nlohmann::ordered_json::array_t{
+                                   "id", "version", "state", "states", "failed_dependencies",
+                                   "failed_compatibilities", "detected_conflicts",
+                                   "removed_because"}));
   EXPECT_EQ(replaced["id"], "agent");
   EXPECT_EQ(replaced["version"], "3.1.0.0");
   EXPECT_EQ(replaced["state"], 10);
   EXPECT_EQ(replaced["states"], nlohmann::ordered_json::array({"SOFTWARE_STATE_INSTALLED",
                                                                "SOFTWARE_STATE_MARKED_UNINSTALL"}));
+  EXPECT_EQ(replaced["removed_because"],
+            nlohmann::ordered_json::parse(
+                R"([{"reason": "replaced_by", "by": {"id": "agent", "version": "4.1.0.0"}}])"));
+  EXPECT_EQ(out["resolved"][2]["removed_because"],
+            nlohmann::ordered_json::parse(
+                R"([{"reason": "uninstall_request", "by": {"id": "old-tool", "version": "1.0.0.0"}}])"));
+  EXPECT_TRUE(out["resolved"][0]["removed_because"].empty());
+
+  // The library's finding as it is, with the catalog entry it refers to and
+  // the installed software that blocked it.
   const auto& failed = out["resolved"][4]["failed_dependencies"];
   ASSERT_EQ(failed.size(), 1u);
-  EXPECT_EQ(failed[0]["id"], "runtime");
-  EXPECT_EQ(failed[0]["version"], "3.0.0.0");
-  EXPECT_EQ(failed[0]["version_text"], "3.0:3.9");
+  EXPECT_EQ(failed[0], nlohmann::ordered_json::parse(R"({
+      "id": "runtime", "version": "3.0.0.0", "version_text": "3.0:3.9", "sref": "runtime",
+      "blocker": {"id": "runtime", "version": "2.4.0.0", "installed": true, "removed": false}})"));
   EXPECT_TRUE(out["resolved"][4]["failed_compatibilities"].empty());
   EXPECT_EQ(out["incompatible"], true);
   EXPECT_EQ(out["conflicted"], false);
-  ASSERT_EQ(out["not_resolved"].size(), 2u);
-  EXPECT_EQ(out["not_resolved"][0]["id"], "ghost");
-  EXPECT_EQ(out["not_resolved"][0]["version"], "1.0.0.0");
-  EXPECT_EQ(out["not_resolved"][0]["reason"], "no specification entry");
-  EXPECT_EQ(out["not_resolved"][1]["id"], "console");
-  EXPECT_EQ(out["not_resolved"][1]["reason"], "not examined");
+  EXPECT_EQ(out["not_resolved"], nlohmann::ordered_json::parse(R"([
+      {"id": "ghost", "version": "1.0.0.0", "reason": "no specification entry",
+       "reason_code": "no_catalog_entry"},
+      {"id": "console", "version": "4.0.0.0", "reason": "not examined",
+       "reason_code": "not_examined"}])"));
+}
+
+TEST_F(ReportTest, TheOutcomeNamesWhatStopsTheRequest) {
+  EXPECT_STREQ(outcome_of(result, facts), "unmet_dependency");
+
+  // Without the failing entry: ghost has no catalog entry.
+  result.install = {software("agent", ox::version("4.1")), software("ghost", ox::version("1.0"))};
+  result.resolved.pop_back();
+  result.incompatible = false;
+  facts = analyze(specs, result.uninstall, result.install, result.resolved);
+  EXPECT_STREQ(outcome_of(result, facts), "not_resolved");
+
+  // Installed software that stays and loses a dependency: what removed it is
+  // its blocker. The library then answers incompatible.
+  result.install = {software("agent", ox::version("4.1"))};
+  ox::software_spec tool = entry("tool", "1.0");
+  ox::depend dep;
+  dep.sref = "agent";
+  dep.version_text = "3.0:3.9";
+  dep.versions.set(dep.version_text);
+  tool.depends.push_back(dep);
+  specs.add(tool);
+  result.resolved.insert(result.resolved.begin() + 3, record("tool", "1.0", 2));
+  result.resolved[3].failed_dependencies.emplace_back("agent", ox::version("3.0.0.0"), "3.0:3.9");
+  result.incompatible = true;
+  facts = analyze(specs, result.uninstall, result.install, result.resolved);
+  EXPECT_STREQ(outcome_of(result, facts), "broken_dependents");
+  const nlohmann::ordered_json out = resolution_json(result, facts, specs);
+  EXPECT_EQ(out["ok"], false);
+  const auto& finding = out["resolved"][3]["failed_dependencies"][0];
+  EXPECT_EQ(finding["sref"], "agent");
+  EXPECT_EQ(finding["blocker"]["id"], "agent");
+  EXPECT_EQ(finding["blocker"]["version"], "3.1.0.0");
+  EXPECT_EQ(finding["blocker"]["removed"], true);
+
+  result.resolved[3].failed_dependencies.clear();
+  result.incompatible = false;
+  facts = analyze(specs, result.uninstall, result.install, result.resolved);
+  EXPECT_STREQ(outcome_of(result, facts), "ok");
+  EXPECT_EQ(resolution_json(result, facts, specs)["ok"], true);
+  result.conflicted = true;
+  EXPECT_STREQ(outcome_of(result, facts), "conflicted");
 }
 
 TEST_F(ReportTest, JsonCarriesConflictsAndStaysValidForAnyBytes) {
@@ -118,7 +174,7 @@ TEST_F(ReportTest, JsonCarriesConflictsAndStaysValidForAnyBytes) {
   result.resolved[0].id =
       "bad\xff\xfe"
       "id";
-  const std::string text = render_json(result, facts);
+  const std::string text = render_json(result, facts, specs);
   const nlohmann::json parsed = nlohmann::json::parse(text);
   EXPECT_EQ(parsed["resolved"][0]["detected_conflicts"][0]["id"], "vpn");
   EXPECT_EQ(parsed["resolved"][0]["detected_conflicts"][0]["action"], 1);
@@ -126,106 +182,6 @@ TEST_F(ReportTest, JsonCarriesConflictsAndStaysValidForAnyBytes) {
             "bad\xef\xbf\xbd\xef\xbf\xbd"
             "id");
   EXPECT_EQ(text.back(), '\n');
-}
-
-// The report as it was first written: every member set through operator[],
-// which searches the keys and lets the members' vector re-allocate. The
-// records are now built by appending; the text must not change by a byte.
-nlohmann::ordered_json member_by_member_json(const resolution& result, const analysis& facts) {
-  using json = nlohmann::ordered_json;
-  const auto list = [](const std::vector<software>& entries) {
-    json out = json::array();
-    for (const software& sw : entries) {
-      json item = json::object();
-      item["id"] = sw.id;
-      item["version"] = sw.version.getversion();
-      item["version_text"] = sw.version_text;
-      out.push_back(std::move(item));
-    }
-    return out;
-  };
-  json resolved = json::array();
-  for (const installing_software& entry : result.resolved) {
-    json conflicts = json::array();
-    for (const ox::conflict_info& found : entry.detected_conflicts) {
-      json conflict = json::object();
-      conflict["id"] = found.id;
-      conflict["action"] = found.action;
-      conflicts.push_back(std::move(conflict));
-    }
-    json item = json::object();
-    item["id"] = entry.id;
-    item["version"] = entry.version.getversion();
-    item["state"] = static_cast<std::uint32_t>(entry.state);
-    item["states"] = state_names(entry.state);
-    item["failed_dependencies"] = list(entry.failed_dependencies);
-    item["failed_compatibilities"] = list(entry.failed_compatibilities);
-    item["detected_conflicts"] = std::move(conflicts);
-    resolved.push_back(std::move(item));
-  }
-  json not_resolved = json::array();
-  for (const entry_report& entry : facts.install) {
-    if (entry.status == entry_status::no_spec_entry || entry.status == entry_status::not_examined) {
-      json item = json::object();
-      item["id"] = entry.requested.id;
-      item["version"] = entry.requested.version.getversion();
-      item["reason"] =
-          entry.status == entry_status::not_examined ? "not examined" : "no specification entry";
-      not_resolved.push_back(std::move(item));
-    }
-  }
-  json out = json::object();
-  out["resolved"] = std::move(resolved);
-  out["incompatible"] = result.incompatible;
-  out["conflicted"] = result.conflicted;
-  out["not_resolved"] = std::move(not_resolved);
-  return out;
-}
-
-std::string member_by_member_text(const resolution& result, const analysis& facts) {
-  return member_by_member_json(result, facts)
-             .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-         "\n";
-}
-
-TEST_F(ReportTest, JsonTextIsTheSameAsWhenBuiltMemberByMember) {
-  // Every kind of member and value: findings of both kinds, several of them,
-  // conflicts with negative and large actions, every state bit, versions
-  // that print all four components, texts with quotes, backslashes, control
-  // characters, non-ASCII and invalid UTF-8.
-  installing_software& runtime = result.resolved[0];
-  runtime.id = "runtime-\xc3\xa9t\xc3\xa9";
-  runtime.detected_conflicts = {{"vpn \"classic\"", -1}, {"tab\there", 2147483647}};
-  installing_software& replaced = result.resolved[1];
-  replaced.state = static_cast<ox::software_state>(15);
-  replaced.failed_compatibilities.emplace_back("agent\\x", ox::version("4.294967295.7.1"), "");
-  installing_software& backup = result.resolved.back();
-  backup.failed_dependencies.emplace_back("db|DB_[56]", ox::version("5.0"), "5.0:6.9|7.1:7.2");
-  backup.failed_dependencies.emplace_back("bad\xff\xfe\x01id", ox::version("0"), "\xc3");
-  backup.failed_compatibilities.emplace_back("\xe2\x82\xac-euro", ox::version("1.2.3.4"),
-                                             "1.2.3.4");
-  result.resolved.push_back(record("zero-state", "1.0", 0));
-  result.install.push_back(software("\xf0\x9f\x93\xa6 pkg\x7f", ox::version("2.0.1")));
-  result.conflicted = true;
-  facts = analyze(specs, result.uninstall, result.install, result.resolved);
-  ASSERT_GE(facts.install.size(), 5u);
-
-  const std::string expected = member_by_member_text(result, facts);
-  EXPECT_EQ(render_json(result, facts), expected);
-  EXPECT_EQ(resolution_json(result, facts)
-                    .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-                "\n",
-            expected);
-  // The case above has every list filled; the examples and empty ones too.
-  EXPECT_NE(expected.find("\"not_resolved\": [\n    {"), std::string::npos) << expected;
-  EXPECT_NE(expected.find("\"detected_conflicts\": [\n"), std::string::npos) << expected;
-
-  resolution empty;
-  const analysis none = analyze(specs, {}, {}, {});
-  EXPECT_EQ(render_json(empty, none), member_by_member_text(empty, none));
-  EXPECT_EQ(render_json(empty, none),
-            "{\n  \"resolved\": [],\n  \"incompatible\": false,\n  \"conflicted\": false,\n"
-            "  \"not_resolved\": []\n}\n");
 }
 
 TEST(StateNamesTest, NamesEveryBitSet) {
@@ -248,12 +204,12 @@ TEST_F(ReportTest, TextSaysWhatStaysWhatGoesAndWhy) {
             "  old-tool    1.0.0.0  uninstall request\n"
             "To install, in request order (4):\n"
             "  1. agent    4.1.0.0  ok\n"
-            "  2. ghost    1.0.0.0  not resolved: no specification entry\n"
+            "  2. ghost    1.0.0.0  not resolved: no catalog entry\n"
             "  3. backup   3.0.0.0  FAILED: dependency not met\n"
             "  4. console  4.0.0.0  not examined: the walk stopped before it\n"
             "\n"
             "Why ghost 1.0.0.0 was left out:\n"
-            "  No specification entry answers to the id ghost for platform \"linux-x64\".\n"
+            "  No catalog entry answers to the id ghost for platform \"linux-x64\".\n"
             "\n"
             "Why backup 3.0.0.0 cannot be installed:\n"
             "  backup 3.0.0.0 depends on runtime in versions \"3.0:3.9\" (3.0.0.0 to 3.9.*.*),\n"
@@ -263,7 +219,7 @@ TEST_F(ReportTest, TextSaysWhatStaysWhatGoesAndWhy) {
             "\n"
             "Result: the request cannot be carried out as asked.\n"
             "  - backup 3.0.0.0: dependency not met\n"
-            "  - 1 requested entry without specification entry\n"
+            "  - 1 requested entry without catalog entry\n"
             "  - 1 requested entry not examined\n");
 }
 
@@ -277,7 +233,7 @@ TEST_F(ReportTest, TextNamesTheEntriesThatCoverOtherVersionsAndIdleUninstalls) {
                        "  never-installed  (nothing to remove)\n"))
       << out;
   EXPECT_TRUE(contains(out,
-                       "Why backup 9.0.0.0 was left out:\n  The specification has entries "
+                       "Why backup 9.0.0.0 was left out:\n  The catalog has entries "
                        "for backup, but none for version 9.0.0.0; they cover 3.0.0.0 to "
                        "3.9.*.*.\n"))
       << out;
@@ -333,7 +289,7 @@ TEST_F(ReportTest, TextExplainsAnObsoleteVersion) {
   const std::string out = render_text(result, facts, own, options);
   EXPECT_TRUE(contains(out, "no platform: 0 installed, 1 to install, 0 to uninstall")) << out;
   EXPECT_TRUE(contains(out,
-                       "Version 2.2.0.0 of runtime is obsolete: its specification entry "
+                       "Version 2.2.0.0 of runtime is obsolete: its catalog entry "
                        "runtime (\"runtime name\") declares 2.0.0.0 to 2.5.*.* obsolete.\n"))
       << out;
   EXPECT_TRUE(contains(out, "  - runtime 2.2.0.0: obsolete\n")) << out;

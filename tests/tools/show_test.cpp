@@ -108,7 +108,7 @@ TEST_F(ShowTest, NotFoundSaysSoAndListsOtherVersions) {
 
   const show_result unknown = show_entry(specs, "Runtime", std::nullopt, style());
   EXPECT_FALSE(unknown.found);
-  EXPECT_EQ(unknown.text, "\"Runtime\": not found\n  No specification entry answers to this id.\n");
+  EXPECT_EQ(unknown.text, "\"Runtime\": not found\n  No catalog entry answers to this id.\n");
   EXPECT_TRUE(
       contains(show_entry(specs, "x", std::nullopt, style(true)).text, "\x1b[31mnot found\x1b[0m"));
 }
