@@ -16,6 +16,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libsolv-tools hyperfine
   # DOT output check in the tool tests
   graphviz
+  # the schema tests: JSON Schema validator, and xmllint for the catalog's XSD
+  python3-jsonschema libxml2-utils
 )
 
 missing=()
