@@ -240,8 +240,7 @@ class runner {
       err_ << "oxpm: catalog " << error.what() << "\n";
       return kExitUsage;
     }
-    const lint_result result =
-        without_codes(lint_documents(documents, args.platform), args.ignore);
+    const lint_result result = without_codes(lint_documents(documents, args.platform), args.ignore);
     if (args.format == "json") {
       out_ << dump_json(lint_json(result));
     } else {

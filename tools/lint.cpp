@@ -46,8 +46,8 @@ const std::vector<container_rule>& container_rules() {
 }
 
 // The children of a software element that the import reads.
-constexpr std::array<const char*, 6> kContainers = {"provides", "depends",     "uninstalls",
-                                                   "obsoletes", "compatibles", "conflicts"};
+constexpr std::array<const char*, 6> kContainers = {"provides",  "depends",     "uninstalls",
+                                                    "obsoletes", "compatibles", "conflicts"};
 
 constexpr std::array<const char*, 5> kSoftwareAttributes = {"sref", "name", "platforms", "version",
                                                             "softwareids"};

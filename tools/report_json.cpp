@@ -198,11 +198,11 @@ json removal_json(const resolution& result, const analysis& facts, std::size_t k
     json reason;
     switch (r.why) {
       case removal::why_t::uninstall_request:
-        reason = object_builder(2)
-                     .add("reason", "uninstall_request")
-                     .add("by", software_json(result.uninstall[r.by].id,
-                                              result.uninstall[r.by].version))
-                     .take();
+        reason =
+            object_builder(2)
+                .add("reason", "uninstall_request")
+                .add("by", software_json(result.uninstall[r.by].id, result.uninstall[r.by].version))
+                .take();
         break;
       case removal::why_t::replaced:
         reason =

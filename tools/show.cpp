@@ -90,8 +90,10 @@ json entry_json(const ox::software_spec& spec) {
   }
   json compatibles = json::array();
   for (const ox::compatible& comp : spec.compatibles) {
-    compatibles.push_back(
-        object_builder(2).add("sref", comp.sref).add("versions", ranges_json(comp.versions)).take());
+    compatibles.push_back(object_builder(2)
+                              .add("sref", comp.sref)
+                              .add("versions", ranges_json(comp.versions))
+                              .take());
   }
   json conflicts = json::array();
   for (const ox::conflict& found : spec.conflicts) {

@@ -204,8 +204,8 @@ TEST(LintTest, FindsTheMistakesTheImportReadsWithoutAWord) {
   }
   // A name far from every container gets the list; a sref that merely
   // resembles the entry's own is no self-dependency.
-  const lint_result other = lint_text(document(software(
-      "x", "1.0", "<extras/><depends><d sref=\"xx\" version=\"1.0\"/></depends>") +
+  const lint_result other = lint_text(document(
+      software("x", "1.0", "<extras/><depends><d sref=\"xx\" version=\"1.0\"/></depends>") +
       software("xx", "1.0")));
   EXPECT_EQ(keys(other), (std::set<finding_key>{{3, "unknown-container", "error"}}));
   EXPECT_NE(other.findings[0].fix.find("one of provides"), std::string::npos);
@@ -225,9 +225,9 @@ TEST(LintTest, IgnoredCodesNeitherPrintNorCount) {
 }
 
 TEST(LintTest, RendersTextGroupedByCodeAndJson) {
-  const lint_result result = lint_text(
-      document(software("a", "2.0:1.0") + "<other/>\n" + software("b", "3.0:2.0") +
-               software("c", "1.0", "", "cc")));
+  const lint_result result =
+      lint_text(document(software("a", "2.0:1.0") + "<other/>\n" + software("b", "3.0:2.0") +
+                         software("c", "1.0", "", "cc")));
   const std::string text = render_lint_text(result, style());
   EXPECT_EQ(text,
             "invalid-version (2 errors): fix: write each range as MIN:MAX with MIN at most MAX, "

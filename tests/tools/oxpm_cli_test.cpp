@@ -169,10 +169,11 @@ TEST_F(OxpmCliTest, HelpTellsEveryCommandAndItsOptions) {
   }
   const std::pair<const char*, std::vector<const char*>> commands[] = {
       {"resolve",
-       {"--spec", "--catalog", "--platform", "--installed", "--dpkg-status", "--request", "--install",
-        "--uninstall", "--format", "--log", "--log-level", "Exit status"}},
+       {"--spec", "--catalog", "--platform", "--installed", "--dpkg-status", "--request",
+        "--install", "--uninstall", "--format", "--log", "--log-level", "Exit status"}},
       {"graph", {"--spec", "--installed", "--dpkg-status", "--request", "--log"}},
-      {"lint", {"CATALOG", "--platform", "--format", "--ignore", "unknown-container", "Exit status"}},
+      {"lint",
+       {"CATALOG", "--platform", "--format", "--ignore", "unknown-container", "Exit status"}},
       {"show", {"--spec", "--catalog", "--platform", "--format", "ID", "VERSION"}},
   };
   for (const auto& command : commands) {
@@ -278,8 +279,7 @@ TEST_F(OxpmCliTest, AFailedDependencyIsReportedWithItsRequirement) {
   EXPECT_EQ(last["failed_dependencies"][0]["blocker"],
             json::parse(R"({"id": "halden-runtime", "version": "2.4.0.0", "installed": true,
                             "removed": false})"));
-  EXPECT_EQ(result["not_resolved"],
-            json::parse(R"([{"id": "halden-scanner", "version": "2.1.0.0",
+  EXPECT_EQ(result["not_resolved"], json::parse(R"([{"id": "halden-scanner", "version": "2.1.0.0",
                              "reason": "not examined", "reason_code": "not_examined"}])"));
 
   const outcome text = oxpm(example_args("3-fail-dependency.json"));
@@ -594,9 +594,8 @@ TEST_F(OxpmCliTest, LintReportsAndExitsOneOnErrors) {
   // code is a usage error.
   const std::string mistakes = std::string(OXPM_TEST_DATA) + "/lint-mistakes.xml";
   EXPECT_EQ(oxpm({"lint", mistakes}).status, 1);
-  const outcome ignored =
-      oxpm({"lint", "--ignore", "unknown-container", "--ignore", "non-numeric-version",
-            "--ignore", "self-dependency", mistakes});
+  const outcome ignored = oxpm({"lint", "--ignore", "unknown-container", "--ignore",
+                                "non-numeric-version", "--ignore", "self-dependency", mistakes});
   EXPECT_EQ(ignored.status, 0) << ignored.out;
   EXPECT_TRUE(contains(ignored.out, "0 errors, 3 warnings (3 ignored);")) << ignored.out;
   EXPECT_FALSE(contains(ignored.out, "depend")) << ignored.out;

@@ -93,10 +93,10 @@ TEST_F(ReportTest, JsonKeepsTheLibrarysFieldsAndAddsTheVerdictBeside) {
   EXPECT_EQ(out["ok"], false);
   ASSERT_EQ(out["resolved"].size(), 5u);
   const auto& replaced = out["resolved"][1];
-  EXPECT_EQ(keys_of(replaced), (nlohmann::ordered_json::array_t{
-                                   "id", "version", "state", "states", "failed_dependencies",
-                                   "failed_compatibilities", "detected_conflicts",
-                                   "removed_because"}));
+  EXPECT_EQ(keys_of(replaced),
+            (nlohmann::ordered_json::array_t{"id", "version", "state", "states",
+                                             "failed_dependencies", "failed_compatibilities",
+                                             "detected_conflicts", "removed_because"}));
   EXPECT_EQ(replaced["id"], "agent");
   EXPECT_EQ(replaced["version"], "3.1.0.0");
   EXPECT_EQ(replaced["state"], 10);
@@ -105,9 +105,10 @@ TEST_F(ReportTest, JsonKeepsTheLibrarysFieldsAndAddsTheVerdictBeside) {
   EXPECT_EQ(replaced["removed_because"],
             nlohmann::ordered_json::parse(
                 R"([{"reason": "replaced_by", "by": {"id": "agent", "version": "4.1.0.0"}}])"));
-  EXPECT_EQ(out["resolved"][2]["removed_because"],
-            nlohmann::ordered_json::parse(
-                R"([{"reason": "uninstall_request", "by": {"id": "old-tool", "version": "1.0.0.0"}}])"));
+  EXPECT_EQ(
+      out["resolved"][2]["removed_because"],
+      nlohmann::ordered_json::parse(
+          R"([{"reason": "uninstall_request", "by": {"id": "old-tool", "version": "1.0.0.0"}}])"));
   EXPECT_TRUE(out["resolved"][0]["removed_because"].empty());
 
   // The library's finding as it is, with the catalog entry it refers to and
