@@ -549,8 +549,8 @@ class linter {
             "platform " + in_quotes(shorter.first) + " is part of platform " +
                 in_quotes(longer.first) + ": --platform " + printable(shorter.first) +
                 " also imports the elements meant for " + in_quotes(longer.first),
-            "rename one of them so that neither contains the other (for example " +
-                in_quotes(shorter.first + "-base") + ")");
+            "rename " + in_quotes(shorter.first) + " or " + in_quotes(longer.first) +
+                " so that neither is part of the other");
       }
     }
   }
