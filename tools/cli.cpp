@@ -342,7 +342,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   lint->add_option("--ignore", lint_options.ignore,
                    "Leave out the findings of CODE (repeatable): they neither print nor count")
-      ->check(CLI::IsMember(codes))
+      ->check(CLI::IsMember(codes).description(""))
       ->allow_extra_args(false)
       ->type_name("CODE");
   std::string codes_text;
