@@ -561,8 +561,8 @@ class linter {
     }
   }
 
-  // A dependency on the entry itself can only be met by software already
-  // installed: a first install always fails.
+  // A dependency on the entry itself cannot be met by a first install, nor
+  // by the installed copy that the install replaces.
   void check_self_dependency(std::size_t d, std::size_t line, const std::string& who,
                              const pugi::xml_node& node, const std::string& sref) {
     const std::string own = node.attribute("sref").value();
@@ -574,7 +574,8 @@ class linter {
     if (self) {
       add(d, line, severity_t::error, "self-dependency",
           who + " depends on " + in_quotes(sref) +
-              ", which is itself: only an installed copy can meet it, so a first install fails");
+              ", which is itself: a first install cannot meet it, and an installed copy that the "
+              "install replaces does not count");
     }
   }
 

@@ -3,7 +3,11 @@
 // verdict, the catalog entry and the blocking software of each finding, and
 // why each record is removed.
 #include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "json_out.hpp"
 #include "report.hpp"
