@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/failure.hpp"
 #include "host/log.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/pm_exception.hpp"
@@ -98,10 +99,8 @@ std::vector<installing_software> package_manager::resolve(
       OX_LOG_BLANK(context, kTag, kResolve);
     }
     return result;
-  } catch (const pm_exception&) {
-    throw;
   } catch (...) {
-    throw pm_exception(OX_ERROR_UNEXPECTED);
+    internal::rethrow_as_pm_exception();
   }
 }
 

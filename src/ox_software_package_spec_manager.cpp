@@ -28,18 +28,7 @@ namespace {
 
 using internal::kTagSpecManager;
 
-// Only pm_exception leaves a public operation; anything else (in practice,
-// exhausted memory) is reported as an unexpected failure.
-template <typename Operation>
-auto only_pm_exception(Operation&& operation) -> decltype(operation()) {
-  try {
-    return operation();
-  } catch (const pm_exception&) {
-    throw;
-  } catch (...) {
-    throw pm_exception(OX_ERROR_UNEXPECTED);
-  }
-}
+using internal::only_pm_exception;
 
 // The relation containers of a software element: the first child element
 // of each name, as a search for it finds it, all found in one walk over the

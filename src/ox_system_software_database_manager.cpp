@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "core/failure.hpp"
 #include "host/log.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/registry_store.hpp"
@@ -57,21 +58,15 @@ void system_software_database_manager::rescan() {
       cursor = store.next_application(cursor);
     }
     installed_products.swap(products);
-  } catch (const pm_exception&) {
-    throw;
   } catch (...) {
-    throw pm_exception(OX_ERROR_UNEXPECTED);
+    internal::rethrow_as_pm_exception();
   }
 }
 
 software system_software_database_manager::find(const std::string& id) const {
   for (const software& entry : installed_products) {
     if (entry.id == id) {
-      try {
-        return entry;
-      } catch (const std::bad_alloc&) {
-        throw pm_exception(OX_ERROR_UNEXPECTED);
-      }
+      return internal::only_pm_exception([&] { return entry; });
     }
   }
   throw pm_exception(OX_ERROR_NOT_FOUND);

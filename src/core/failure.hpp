@@ -35,6 +35,17 @@ inline void rethrow_unless_finding(const pm_exception& error) {
   }
 }
 
+// The one translation every public operation applies: runs `operation` and
+// lets only pm_exception out (see rethrow_as_pm_exception).
+template <typename Operation>
+auto only_pm_exception(Operation&& operation) -> decltype(operation()) {
+  try {
+    return operation();
+  } catch (...) {
+    rethrow_as_pm_exception();
+  }
+}
+
 }  // namespace internal
 }  // namespace ox
 }  // namespace tarvik

@@ -3,21 +3,16 @@
 // deciding what is required is the parsers' business.
 #include "tarvik/ox/xml.hpp"
 
-#include <new>
-
+#include "core/failure.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 
 namespace tarvik {
 namespace ox {
 namespace {
 
-// Only pm_exception leaves the library, also when memory runs out.
 std::shared_ptr<xml_node> wrap(ox_xml_node_s* host_node) {
-  try {
-    return std::shared_ptr<xml_node>(new xml_node(host_node));
-  } catch (const std::bad_alloc&) {
-    throw pm_exception(OX_ERROR_UNEXPECTED);
-  }
+  return internal::only_pm_exception(
+      [&] { return std::shared_ptr<xml_node>(new xml_node(host_node)); });
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "tarvik/ox/registry_store.hpp"
 
-#include <new>
-
+#include "core/failure.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 
 namespace tarvik {
@@ -15,11 +14,7 @@ std::string copy_host_text(const char* text) {
   if (text == nullptr) {
     return std::string();
   }
-  try {
-    return std::string(text);
-  } catch (const std::bad_alloc&) {
-    throw pm_exception(OX_ERROR_UNEXPECTED);
-  }
+  return internal::only_pm_exception([&] { return std::string(text); });
 }
 
 }  // namespace
@@ -55,11 +50,7 @@ std::shared_ptr<application> registry_store::next_application(
       previous != nullptr ? previous->get_application() : nullptr;
   const ox_application_s* next =
       ox_registry_store_get_next_application(store_handle, previous_handle);
-  try {
-    return std::make_shared<application>(next);
-  } catch (const std::bad_alloc&) {
-    throw pm_exception(OX_ERROR_UNEXPECTED);
-  }
+  return internal::only_pm_exception([&] { return std::make_shared<application>(next); });
 }
 
 }  // namespace ox
