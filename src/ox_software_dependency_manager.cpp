@@ -173,6 +173,38 @@ class candidate_finder {
   bool positions_ready_ = false;
 };
 
+// What a null scan state (the plain walk) or a scan state gives the finders.
+// Templates, so that the dependency manager's private state type is deduced,
+// never named.
+template <typename Scans>
+working_index* index_of(Scans* scans) {
+  return scans != nullptr ? &scans->index : nullptr;
+}
+
+template <typename Scans>
+candidate_finder make_finder(const package_spec_manager& spec_mgr, const std::string& pattern,
+                             const std::vector<installing_software>& list, Scans* scans) {
+  return candidate_finder(spec_mgr, pattern, list,
+                          scans != nullptr ? &scans->pattern(pattern) : nullptr, index_of(scans));
+}
+
+// The positions, ascending, of the entries of the list with exactly this id:
+// through the index when there is one, else by walking the list.
+std::vector<std::size_t> positions_with_id(const std::vector<installing_software>& list,
+                                           const std::string& id, working_index* index) {
+  if (index != nullptr) {
+    index->catch_up(list);
+    return index->with_id(id);
+  }
+  std::vector<std::size_t> out;
+  for (std::size_t at = 0; at < list.size(); ++at) {
+    if (list[at].id == id) {
+      out.push_back(at);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 software_dependency_manager::software_dependency_manager(ox_context_s* context)
@@ -242,6 +274,13 @@ void software_dependency_manager::require_spec_mgr() const {
   }
 }
 
+// The one place where the indexed scans and the plain walk part: a null
+// state makes every finder walk the list and ask the catalog manager.
+std::unique_ptr<software_dependency_manager::scan_state> software_dependency_manager::make_scans()
+    const {
+  return indexed_scans ? std::make_unique<scan_state>(context) : nullptr;
+}
+
 std::vector<installing_software> software_dependency_manager::check_installorder_compatibility(
     const std::vector<installing_software>& uninstall_list,
     const std::vector<installing_software>& install_list) try {
@@ -263,35 +302,16 @@ std::vector<installing_software> software_dependency_manager::check_installorder
     resolved.emplace_back(sw, SOFTWARE_STATE_INSTALLED);
   }
 
-  if (indexed_scans && !uninstall_list.empty()) {
-    // Every installed entry whose id an uninstall entry names, found by id.
-    std::unordered_map<std::string, std::vector<std::size_t>> by_id;
-    for (std::size_t at = 0; at < resolved.size(); ++at) {
-      by_id[resolved[at].id].push_back(at);
-    }
-    for (const installing_software& removal : uninstall_list) {
-      const auto it = by_id.find(removal.id);
-      if (it != by_id.end()) {
-        for (std::size_t at : it->second) {
-          resolved[at].state |= SOFTWARE_STATE_MARKED_UNINSTALL;
-        }
-      }
-    }
-  } else {
-    for (const installing_software& removal : uninstall_list) {
-      for (installing_software& entry : resolved) {
-        if (entry.id == removal.id) {
-          entry.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
-        }
-      }
-    }
-  }
-
   // One index of the resolved list serves the whole walk: the list only
   // grows while it goes on.
-  std::unique_ptr<scan_state> scans;
-  if (indexed_scans) {
-    scans = std::make_unique<scan_state>(context);
+  const std::unique_ptr<scan_state> scans = make_scans();
+
+  // Every installed entry whose id an uninstall entry names, whatever its
+  // version.
+  for (const installing_software& removal : uninstall_list) {
+    for (std::size_t at : positions_with_id(resolved, removal.id, index_of(scans.get()))) {
+      resolved[at].state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+    }
   }
 
   bool walk_stopped = false;
@@ -393,10 +413,7 @@ void software_dependency_manager::resolve_uninstalls(std::vector<installing_soft
                                                      installing_software& entry,
                                                      const software_spec& spec) try {
   require_spec_mgr();
-  std::unique_ptr<scan_state> scans;
-  if (indexed_scans) {
-    scans = std::make_unique<scan_state>(context);
-  }
+  const std::unique_ptr<scan_state> scans = make_scans();
   uninstalls_step(working_list, entry, spec, scans.get());
 } catch (...) {
   internal::rethrow_as_pm_exception();
@@ -406,10 +423,7 @@ bool software_dependency_manager::check_product_dependency(
     std::vector<installing_software>& working_list, installing_software& entry,
     const software_spec& spec) try {
   require_spec_mgr();
-  std::unique_ptr<scan_state> scans;
-  if (indexed_scans) {
-    scans = std::make_unique<scan_state>(context);
-  }
+  const std::unique_ptr<scan_state> scans = make_scans();
   return dependency_step(working_list, entry, spec, scans.get());
 } catch (...) {
   internal::rethrow_as_pm_exception();
@@ -419,10 +433,7 @@ bool software_dependency_manager::check_product_compatibility(
     std::vector<installing_software>& working_list, installing_software& entry,
     const software_spec& spec, const std::vector<installing_software>& /*install_list*/) try {
   require_spec_mgr();
-  std::unique_ptr<scan_state> scans;
-  if (indexed_scans) {
-    scans = std::make_unique<scan_state>(context);
-  }
+  const std::unique_ptr<scan_state> scans = make_scans();
   return compatibility_step(working_list, entry, spec, scans.get());
 } catch (...) {
   internal::rethrow_as_pm_exception();
@@ -435,63 +446,54 @@ void software_dependency_manager::uninstalls_step(std::vector<installing_softwar
   OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
          "step b). checking resolve uninstalls for <%s>", entry.id.c_str());
 
-  auto mark = [&](installing_software& candidate, auto&& product_matches) {
+  // find_orqid_in_spec(candidate, product) is the product's entry's pattern
+  // tested on the candidate: look each product's entry up once and find the
+  // candidates its pattern recognises, then visit only the candidates that an
+  // id or a pattern picks out, in list order.
+  std::vector<std::vector<std::size_t>> product_matches(spec.uninstalls.size());
+  std::vector<std::size_t> visit;
+  for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
+    const software_spec* product_entry = nullptr;
+    try {
+      product_entry = &spec_mgr->find_id_entry(spec.uninstalls[product].id);
+    } catch (const pm_exception& error) {
+      internal::rethrow_unless_finding(error);
+      continue;  // no entry: the product matches no candidate
+    }
+    candidate_finder finder =
+        make_finder(*spec_mgr, product_entry->softwareids, working_list, scans);
+    for (std::size_t at = finder.next(0); at != kNoEntry; at = finder.next(at + 1)) {
+      product_matches[product].push_back(at);
+    }
+    visit.insert(visit.end(), product_matches[product].begin(), product_matches[product].end());
+  }
+  const std::string* const same_software[] = {&entry.id, &spec.sref};
+  for (const std::string* id : same_software) {
+    const std::vector<std::size_t> same = positions_with_id(working_list, *id, index_of(scans));
+    visit.insert(visit.end(), same.begin(), same.end());
+  }
+  std::sort(visit.begin(), visit.end());
+  visit.erase(std::unique(visit.begin(), visit.end()), visit.end());
+
+  for (std::size_t at : visit) {
+    installing_software& candidate = working_list[at];
     // Install entries accepted earlier in the walk are never replaced here.
     if (!has_state(candidate.state, SOFTWARE_STATE_INSTALLED)) {
-      return;
+      continue;
     }
     if (candidate.id == entry.id || candidate.id == spec.sref) {
       candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
-      return;
+      continue;
     }
     for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
-      if (product_matches(product)) {
+      const std::vector<std::size_t>& matched = product_matches[product];
+      if (std::binary_search(matched.begin(), matched.end(), at)) {
         OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                "Found uninstall product <%s> and orqid: <%s> installed, marking this uninstall",
                spec.uninstalls[product].id.c_str(), candidate.id.c_str());
         candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
       }
     }
-  };
-
-  if (scans == nullptr) {
-    for (installing_software& candidate : working_list) {
-      mark(candidate, [&](std::size_t product) {
-        return spec_mgr->find_orqid_in_spec(candidate.id, spec.uninstalls[product].id);
-      });
-    }
-    return;
-  }
-
-  // find_orqid_in_spec(candidate, product) is the product's entry's pattern
-  // tested on the candidate: look each entry up once, then visit only the
-  // candidates that an id or a pattern picks out, in list order.
-  scans->index.catch_up(working_list);
-  std::vector<std::vector<std::size_t>> product_matches(spec.uninstalls.size());
-  std::vector<std::size_t> visit;
-  for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
-    std::string pattern;
-    try {
-      pattern = spec_mgr->find_id_entry(spec.uninstalls[product].id).softwareids;
-    } catch (const pm_exception& error) {
-      internal::rethrow_unless_finding(error);
-      continue;  // no entry: the product matches no candidate
-    }
-    product_matches[product] = scans->index.matching(scans->pattern(pattern));
-    visit.insert(visit.end(), product_matches[product].begin(), product_matches[product].end());
-  }
-  const std::string* const same_software[] = {&entry.id, &spec.sref};
-  for (const std::string* id : same_software) {
-    const std::vector<std::size_t>& same = scans->index.with_id(*id);
-    visit.insert(visit.end(), same.begin(), same.end());
-  }
-  std::sort(visit.begin(), visit.end());
-  visit.erase(std::unique(visit.begin(), visit.end()), visit.end());
-  for (std::size_t at : visit) {
-    mark(working_list[at], [&](std::size_t product) {
-      const std::vector<std::size_t>& matched = product_matches[product];
-      return std::binary_search(matched.begin(), matched.end(), at);
-    });
   }
 }
 
@@ -519,9 +521,7 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
       // marked for removal is logged and passed over, so that software this
       // request installs satisfies what it installs later. The legacy checks
       // stop at the first entry recognised, marked or not.
-      candidate_finder finder(*spec_mgr, required->softwareids, working_list,
-                              scans != nullptr ? &scans->pattern(required->softwareids) : nullptr,
-                              scans != nullptr ? &scans->index : nullptr);
+      candidate_finder finder = make_finder(*spec_mgr, required->softwareids, working_list, scans);
       for (std::size_t at = finder.next(0); at != kNoEntry; at = finder.next(at + 1)) {
         const installing_software& candidate = working_list[at];
         const std::string candidate_version = candidate.version.getversion();
@@ -572,9 +572,7 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
 bool software_dependency_manager::remaining_dependency_met(
     const std::vector<installing_software>& resolved, std::size_t installed_count,
     const software_spec& required, const depend& dependency, scan_state* scans) const {
-  candidate_finder finder(*spec_mgr, required.softwareids, resolved,
-                          scans != nullptr ? &scans->pattern(required.softwareids) : nullptr,
-                          scans != nullptr ? &scans->index : nullptr);
+  candidate_finder finder = make_finder(*spec_mgr, required.softwareids, resolved, scans);
   // Before the request: the first installed entry recognised decides, marks
   // aside. A dependency unmet already is not the request's doing.
   std::size_t at = finder.next(0);
@@ -673,9 +671,7 @@ bool software_dependency_manager::compatibility_step(std::vector<installing_soft
                other.softwareids.c_str(), relation_versions.c_str());
         // Entries marked for removal are passed over: the first present one
         // decides.
-        candidate_finder finder(*spec_mgr, other.softwareids, working_list,
-                                scans != nullptr ? &scans->pattern(other.softwareids) : nullptr,
-                                scans != nullptr ? &scans->index : nullptr);
+        candidate_finder finder = make_finder(*spec_mgr, other.softwareids, working_list, scans);
         for (std::size_t at = finder.next(0); at != kNoEntry; at = finder.next(at + 1)) {
           current = &working_list[at];
           if (has_state(current->state, SOFTWARE_STATE_MARKED_UNINSTALL)) {
@@ -724,6 +720,7 @@ bool software_dependency_manager::compatibility_step(std::vector<installing_soft
     }
   } catch (const pm_exception& error) {
     internal::rethrow_unless_finding(error);
+    // The line's spelling is part of the log contract that hosts match on.
     OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "excepetion occurred.");
   }
   return result;

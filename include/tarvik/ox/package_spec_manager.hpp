@@ -76,7 +76,8 @@ class package_spec_manager {
   // softwareids pattern matching `orqid`; false when there is no such entry.
   // Throws nothing short of exhausted memory (pm_exception with
   // OX_ERROR_UNEXPECTED) or a pm_exception the host raised during the
-  // look-up, passed on with its code.
+  // look-up, passed on with its code. The name ("orqid": a management id)
+  // is part of the interface.
   bool find_orqid_in_spec(std::string orqid, std::string software_id) const;
   // Appends a copy; it is found after every entry before it.
   void add(const software_spec& spec);

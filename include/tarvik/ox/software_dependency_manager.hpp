@@ -107,6 +107,8 @@ class software_dependency_manager {
   struct scan_state;
 
   void require_spec_mgr() const;
+  // Null for the plain walk.
+  std::unique_ptr<scan_state> make_scans() const;
   void uninstalls_step(std::vector<installing_software>& working_list, installing_software& entry,
                        const software_spec& spec, scan_state* scans);
   bool dependency_step(std::vector<installing_software>& working_list, installing_software& entry,

@@ -35,6 +35,7 @@ class version {
   // maxmize, then assign.
   void ceil(const std::string& text);
   void zeroize();
+  // Every component 4294967295. The spelling is part of the interface.
   void maxmize();
 
   // "%u.%u.%u.%u".
