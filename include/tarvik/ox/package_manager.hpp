@@ -1,7 +1,11 @@
 // The entry point of a resolution. It builds the working lists from the
 // host's request, has the installed software rescanned, runs the dependency
 // and conflict stages of whichever collaborators are set, and returns the
-// resolved list. One resolution at a time per set of managers.
+// resolved list.
+//
+// Threads: one operation at a time per set of managers (this manager and the
+// ones wired to it), on any thread; sets of their own resolve on different
+// threads at once, and may share one catalog manager (package_spec_manager.hpp).
 #ifndef TARVIK_OX_PACKAGE_MANAGER_HPP_
 #define TARVIK_OX_PACKAGE_MANAGER_HPP_
 

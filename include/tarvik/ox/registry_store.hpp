@@ -1,6 +1,7 @@
 // Wrappers over the host's installed-application store. A registry_store owns
 // one store handle for the span of one operation; application wraps a handle
-// that the store owns and is valid only while that store lives.
+// that the store owns and is valid only while that store lives. Threads: a
+// store and its applications belong to the thread that made them.
 #ifndef TARVIK_OX_REGISTRY_STORE_HPP_
 #define TARVIK_OX_REGISTRY_STORE_HPP_
 

@@ -1,6 +1,7 @@
 // The records a resolution passes around: software named by the host, the
 // same software under resolution with its state and findings, and a detected
-// conflict. Plain values: copy freely.
+// conflict. Plain values: copy freely; a record may be read from any number
+// of threads while none changes it.
 #ifndef TARVIK_OX_SOFTWARE_HPP_
 #define TARVIK_OX_SOFTWARE_HPP_
 

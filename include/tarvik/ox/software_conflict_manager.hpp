@@ -1,6 +1,7 @@
 // The conflict stage of a resolution. Its check and resolve accept a list and
 // leave it unchanged; is_conflicted reports conflicts recorded in a list. No
-// operation logs or throws.
+// operation logs or throws. Threads: it keeps no state; any operation may run
+// on any thread at any time.
 #ifndef TARVIK_OX_SOFTWARE_CONFLICT_MANAGER_HPP_
 #define TARVIK_OX_SOFTWARE_CONFLICT_MANAGER_HPP_
 

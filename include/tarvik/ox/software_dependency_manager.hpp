@@ -2,6 +2,11 @@
 // the request and checks each install entry, in request order, for obsolete
 // versions, uninstalls, dependencies and compatibilities. Failed checks are
 // findings recorded in the entries, never exceptions.
+//
+// Threads: one check at a time per manager, while nothing changes the
+// database it reads; the catalog manager it looks entries up in may be shared
+// with managers on other threads (package_spec_manager.hpp). Each check logs
+// through the manager's own context on the calling thread.
 #ifndef TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_
 #define TARVIK_OX_SOFTWARE_DEPENDENCY_MANAGER_HPP_
 

@@ -1,6 +1,7 @@
 // The package repository the managers are wired to. It keeps nothing: load,
 // add and clear return at once and find answers an empty package. No
-// operation logs or throws.
+// operation logs or throws. Threads: it keeps nothing; any operation may run
+// on any thread at any time.
 #ifndef TARVIK_OX_SOFTWARE_REPO_MANAGER_HPP_
 #define TARVIK_OX_SOFTWARE_REPO_MANAGER_HPP_
 

@@ -1,6 +1,7 @@
 // The package catalog's records: one software_spec per software
 // element, with its relations, and the conflict checks a conflict carries.
 // Plain values, copied out of the XML document: a record never points into it.
+// A record may be read from any number of threads while none changes it.
 #ifndef TARVIK_OX_SPEC_HPP_
 #define TARVIK_OX_SPEC_HPP_
 

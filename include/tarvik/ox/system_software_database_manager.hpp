@@ -1,5 +1,10 @@
 // The software installed on the system, read from the host's
 // installed-application store on demand.
+//
+// Threads: rescan and set_installed_products change the list and must run
+// alone; the const operations only read it. Each manager scans through the
+// host's store on the calling thread (the reference host lets each thread
+// give its stores a source of its own).
 #ifndef TARVIK_OX_SYSTEM_SOFTWARE_DATABASE_MANAGER_HPP_
 #define TARVIK_OX_SYSTEM_SOFTWARE_DATABASE_MANAGER_HPP_
 

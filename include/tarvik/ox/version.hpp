@@ -8,6 +8,8 @@
 //            up to ceil of V; the text "0" alone holds only 0.0.0.0).
 //   ranges   range texts separated by "|"; an empty range text holds every
 //            version; invalid ranges (min > max) are dropped.
+// Plain values: a value may be read from any number of threads while none
+// changes it.
 #ifndef TARVIK_OX_VERSION_HPP_
 #define TARVIK_OX_VERSION_HPP_
 

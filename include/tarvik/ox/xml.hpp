@@ -2,6 +2,8 @@
 // xml_node wraps one of its nodes without owning it and must not outlive the
 // oxxml that produced it. Node-returning operations never return an empty
 // shared pointer: a missing node is an xml_node whose get() is null.
+// Threads: a document and its nodes belong to one thread at a time; separate
+// documents are independent.
 #ifndef TARVIK_OX_XML_HPP_
 #define TARVIK_OX_XML_HPP_
 
