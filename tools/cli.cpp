@@ -1,13 +1,21 @@
 #include "cli.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis.hpp"
+#include "fleet.hpp"
 #include "graph.hpp"
 #include "inputs.hpp"
 #include "json_out.hpp"
@@ -60,6 +68,19 @@ struct show_args {
   std::string version;
   std::string format = "text";
   CLI::Option* version_option = nullptr;
+};
+
+struct fleet_args {
+  std::vector<std::string> specs;
+  std::string platform;
+  std::string machines;
+  std::string request_file;
+  std::vector<std::string> installs;
+  std::vector<std::string> uninstalls;
+  unsigned jobs = 0;
+  std::string format = "text";
+  bool summary_only = false;
+  bool all = false;
 };
 
 // The catalog option of resolve, graph and show; "--spec" is its first name
@@ -146,7 +167,8 @@ class runner {
       : out_(out),
         err_(err),
         look_(use_colour(env.stdout_is_terminal, env.no_color)),
-        exits_after_run_(env.exits_after_run) {}
+        exits_after_run_(env.exits_after_run),
+        stderr_is_terminal_(env.stderr_is_terminal) {}
 
   int resolve(const resolve_args& args, bool graph) {
     auto owned = std::make_unique<session>();
@@ -278,7 +300,110 @@ class runner {
     return found ? kExitOk : kExitProblem;
   }
 
+  int fleet(const fleet_args& args) {
+    fleet_options options;
+    options.jobs = args.jobs > 0 ? args.jobs : std::max(1U, std::thread::hardware_concurrency());
+    options.json = args.format == "json";
+    options.summary_only = args.summary_only;
+    options.all = args.all;
+    std::vector<std::pair<std::string, std::string>> documents;
+    std::unique_ptr<machine_reader> machines;
+    std::ifstream machines_file;
+    try {
+      if (!args.request_file.empty() || !args.installs.empty() || !args.uninstalls.empty()) {
+        request asked;
+        if (!args.request_file.empty()) {
+          std::string text;
+          try {
+            text = read_file(args.request_file);
+          } catch (const input_error& error) {
+            throw input_error(std::string("request ") + error.what());
+          }
+          asked = parse_request_json(text, "request " + args.request_file);
+        }
+        for (const std::string& text : args.installs) {
+          asked.install.push_back(parse_assignment(text, "--install"));
+        }
+        for (const std::string& text : args.uninstalls) {
+          asked.uninstall.push_back(parse_assignment(text, "--uninstall"));
+        }
+        options.common_request = std::move(asked);
+      }
+      for (const std::string& file : args.specs) {
+        try {
+          documents.emplace_back(file, read_file(file));
+        } catch (const input_error& error) {
+          throw input_error(std::string("catalog ") + error.what());
+        }
+      }
+      if (args.machines == "-") {
+        machines = jsonl_machines(std::cin, "standard input");
+      } else if (std::filesystem::is_directory(args.machines)) {
+        machines = folder_machines(args.machines);
+      } else {
+        machines_file.open(args.machines, std::ios::binary);
+        if (!machines_file) {
+          throw input_error("machines " + args.machines + ": cannot be opened");
+        }
+        std::size_t lines = 0;
+        for (std::string line; std::getline(machines_file, line);) {
+          lines += line.find_first_not_of(" \t\r") != std::string::npos ? 1 : 0;
+        }
+        machines_file.clear();
+        machines_file.seekg(0);
+        machines = jsonl_machines(machines_file, args.machines, lines);
+      }
+    } catch (const input_error& error) {
+      err_ << "oxpm: " << error.what() << "\n";
+      return kExitUsage;
+    }
+
+    catalogs by_platform(std::move(documents), args.platform);
+    std::function<void(std::size_t)> progress;
+    const auto started = std::chrono::steady_clock::now();
+    const std::optional<std::size_t> total = machines->size();
+    if (stderr_is_terminal_) {
+      progress = [&](std::size_t done) {
+        if (done % 64 != 0 && (!total || done != *total)) {
+          return;
+        }
+        err_ << "\r" << progress_text(done, total, started) << std::flush;
+      };
+    }
+    fleet_totals totals;
+    try {
+      by_platform.get(std::string());  // the catalog must load before any machine
+      totals = run_fleet(by_platform, *machines, options, out_, progress);
+    } catch (const input_error& error) {
+      err_ << (progress ? "\n" : "") << "oxpm: " << error.what() << "\n";
+      return kExitUsage;
+    }
+    if (progress) {
+      err_ << "\n";
+    }
+    return totals.ok == totals.machines ? kExitOk : kExitProblem;
+  }
+
  private:
+  // "1200/10000 machines  2150/s  4 s left" for the progress bar.
+  static std::string progress_text(std::size_t done, const std::optional<std::size_t>& total,
+                                   std::chrono::steady_clock::time_point started) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+    std::string text = std::to_string(done);
+    if (total) {
+      text += "/" + std::to_string(*total);
+    }
+    text += " machines  " + std::to_string(static_cast<long long>(rate)) + "/s";
+    if (total && rate > 0 && *total > done) {
+      text += "  " +
+              std::to_string(static_cast<long long>(static_cast<double>(*total - done) / rate)) +
+              " s left";
+    }
+    return text + "   ";
+  }
+
   // The session of a command that went through: its catalog is the bulk of
   // what the process holds.
   void finish(std::unique_ptr<session> host) const {
@@ -291,6 +416,7 @@ class runner {
   std::ostream& err_;
   style look_;
   bool exits_after_run_;
+  bool stderr_is_terminal_;
 };
 
 }  // namespace
@@ -374,6 +500,52 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       ->type_name("FORMAT");
   show->footer("Exit status: 0 found; 1 not found; 2 usage error or a file that cannot be read.");
 
+  fleet_args fleet_options;
+  CLI::App* fleet = app.add_subcommand(
+      "fleet",
+      "Resolve a request on every machine of a fleet against one catalog, imported once, "
+      "on all cores: one result per machine in input order, then a summary of the outcomes "
+      "and of the failures grouped by cause");
+  add_catalog_option(*fleet, fleet_options.specs);
+  fleet
+      ->add_option("--platform", fleet_options.platform,
+                   "Platform of the machines that name none (default: none, every element is "
+                   "imported)")
+      ->type_name("NAME");
+  fleet
+      ->add_option("--machines", fleet_options.machines,
+                   "The machines: a file with one JSON object a line, {\"machine\": \"ID\", "
+                   "\"installed\": [{\"id\", \"version\"}...], optionally \"request\" and "
+                   "\"platform\"}, or - for standard input; or a folder of JSON inventories, "
+                   "one per machine, named after it")
+      ->required()
+      ->type_name("FILE|DIR|-");
+  fleet
+      ->add_option("--request", fleet_options.request_file,
+                   "Request of every machine without one of its own, as for resolve")
+      ->type_name("FILE");
+  fleet->add_option("--install", fleet_options.installs, "As for resolve (repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("ID=VERSION");
+  fleet->add_option("--uninstall", fleet_options.uninstalls, "As for resolve (repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("ID=VERSION");
+  fleet->add_option("--jobs", fleet_options.jobs, "Threads (default: the cores)")
+      ->check(CLI::Range(1U, 1024U))
+      ->type_name("N");
+  fleet
+      ->add_option("--format", fleet_options.format,
+                   "text, or json: one JSON object a line per machine, then {\"summary\": ...} "
+                   "(default: text)")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->type_name("FORMAT");
+  fleet->add_flag("--summary-only", fleet_options.summary_only, "Write the summary only");
+  fleet->add_flag("--all", fleet_options.all,
+                  "Every record of each machine's result, not only those the request touches");
+  fleet->footer(
+      "Exit status: 0 every machine can carry the request out; 1 some cannot (or could not be "
+      "read); 2 usage error or an input that cannot be read.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -395,6 +567,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     }
     if (lint->parsed()) {
       return commands.lint(lint_options);
+    }
+    if (fleet->parsed()) {
+      return commands.fleet(fleet_options);
     }
     return commands.show(show_options);
   } catch (const ox::pm_exception& error) {

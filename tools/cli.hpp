@@ -1,4 +1,4 @@
-// The oxpm command line: resolve, graph, lint and show.
+// The oxpm command line: resolve, graph, lint, show and fleet.
 #ifndef TARVIK_OXPM_TOOLS_CLI_HPP_
 #define TARVIK_OXPM_TOOLS_CLI_HPP_
 
@@ -16,6 +16,8 @@ inline constexpr int kExitLibrary = 3;  // the library threw pm_exception
 // What the tool needs to know about where it runs.
 struct environment {
   bool stdout_is_terminal = false;
+  // fleet draws its progress bar on a terminal only.
+  bool stderr_is_terminal = false;
   const char* no_color = nullptr;  // NO_COLOR's value, null when unset
   // The process exits when run returns: the catalog and the managers are
   // left to the exit (see leave_to_exit) rather than freed.

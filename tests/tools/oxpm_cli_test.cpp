@@ -263,6 +263,116 @@ TEST_F(OxpmCliTest, SoftwareLeftBrokenFailsTheRequestAndIsExplained) {
   }
 }
 
+// A fleet run answers for each machine what `oxpm resolve` answers for it
+// alone, in input order, whatever the number of threads; every outcome is
+// represented, and a machine that cannot be read is reported without
+// stopping the run.
+TEST_F(OxpmCliTest, FleetAnswersForEachMachineAsResolveDoesAlone) {
+  const json inventory = json::parse(slurp(example("inventory.json")));
+  json without_runtime = json::array();
+  for (const json& entry : inventory) {
+    if (entry["id"] != "halden-runtime") {
+      without_runtime.push_back(entry);
+    }
+  }
+  const auto asks = [](const char* id, const char* version) {
+    return json{{"install", json::array({json{{"id", id}, {"version", version}}})}};
+  };
+  struct machine {
+    std::string id;
+    json installed;
+    json request;  // null: the fleet's own request
+    std::string outcome;
+  };
+  const std::vector<machine> fleet = {
+      {"ok-1", inventory, nullptr, "ok"},
+      {"unmet", inventory, asks("halden-backup", "3.0"), "unmet_dependency"},
+      {"incompatible", inventory, asks("halden-scanner", "2.1"), "incompatible"},
+      {"obsolete", inventory, asks("halden-console", "3.5"), "obsolete"},
+      {"broken", inventory, asks("halden-runtime", "3.2"), "broken_dependents"},
+      {"unknown", inventory, asks("halden-nothing", "1.0"), "not_resolved"},
+      {"ok-2", without_runtime,
+       json{{"uninstall", json::array({json{{"id", "halden-db"}, {"version", "5.2"}}})}}, "ok"},
+  };
+  std::string lines;
+  for (const machine& m : fleet) {
+    json line = {{"machine", m.id}, {"installed", m.installed}};
+    if (!m.request.is_null()) {
+      line["request"] = m.request;
+    }
+    lines += line.dump() + "\n";
+  }
+  lines += "{\"machine\": \"typo\", \"installed\": [], \"requets\": {}}\n";
+  const std::string machines = write("fleet.jsonl", lines);
+  const std::string common = write("common.json", asks("halden-agent", "4.1").dump());
+  const std::vector<std::string> base = {"fleet",      "--spec",    example("halden-spec.xml"),
+                                         "--platform", "linux-x64", "--machines",
+                                         machines,     "--request", common,
+                                         "--format",   "json"};
+
+  for (const char* jobs : {"1", "3"}) {
+    const outcome run = oxpm(cat(base, {"--all", "--jobs", jobs}));
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::vector<json> results;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);) {
+      results.push_back(json::parse(line));
+    }
+    ASSERT_EQ(results.size(), fleet.size() + 2) << run.out;
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+      const machine& m = fleet[i];
+      json got = results[i];
+      ASSERT_EQ(got["machine"], m.id);
+      EXPECT_EQ(got["outcome"], m.outcome) << m.id;
+      got.erase("machine");
+      const std::string installed = write(m.id + ".json", m.installed.dump());
+      const std::string asked =
+          m.request.is_null() ? common : write(m.id + "-request.json", m.request.dump());
+      const outcome alone =
+          oxpm({"resolve", "--spec", example("halden-spec.xml"), "--platform", "linux-x64",
+                "--installed", installed, "--request", asked, "--format", "json"});
+      EXPECT_EQ(got, json::parse(alone.out)) << m.id;
+      EXPECT_EQ(alone.status, m.outcome == "ok" ? 0 : 1) << m.id;
+    }
+    const json& typo = results[fleet.size()];
+    EXPECT_EQ(typo["machine"], "typo");
+    EXPECT_EQ(typo["outcome"], "input_error");
+    EXPECT_TRUE(contains(typo["error"].get<std::string>(), "unknown key \"requets\""));
+    const json& summary = results.back()["summary"];
+    EXPECT_EQ(summary["machines"], fleet.size() + 1);
+    EXPECT_EQ(summary["ok"], 2);
+    EXPECT_EQ(summary["outcomes"]["broken_dependents"], 1);
+    EXPECT_EQ(summary["causes"].size(), 6u);
+  }
+
+  // Without --all a machine's line keeps only what the request touches.
+  const outcome compact = oxpm(cat(base, {"--jobs", "2"}));
+  const json first = json::parse(compact.out.substr(0, compact.out.find('\n')));
+  ASSERT_EQ(first["machine"], "ok-1");
+  for (const json& record : first["resolved"]) {
+    EXPECT_NE(record["state"], 2) << record.dump();
+  }
+
+  // A folder of inventories: one machine per file, named after it.
+  fs::create_directory(scratch_ / "machines");
+  std::ofstream(scratch_ / "machines" / "a.json") << inventory.dump();
+  std::ofstream(scratch_ / "machines" / "b.json") << "[{\"id\": 1}]";
+  const outcome folder =
+      oxpm({"fleet", "--spec", example("halden-spec.xml"), "--platform", "linux-x64", "--machines",
+            (scratch_ / "machines").string(), "--install", "halden-agent=4.1"});
+  EXPECT_EQ(folder.status, 1) << folder.err;
+  EXPECT_TRUE(contains(folder.out, "a: ok\n")) << folder.out;
+  EXPECT_TRUE(contains(folder.out, "b: input_error: ")) << folder.out;
+  EXPECT_TRUE(contains(folder.out, "Summary: 2 machines, 1 ok, 1 not ok\n")) << folder.out;
+
+  // Unusable input: exit 2 with the reason, nothing on standard output.
+  const outcome missing = oxpm({"fleet", "--spec", example("halden-spec.xml"), "--machines",
+                                (scratch_ / "none.jsonl").string(), "--install", "a=1.0"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_TRUE(contains(missing.err, "none.jsonl: cannot be opened")) << missing.err;
+}
+
 TEST_F(OxpmCliTest, AFailedDependencyIsReportedWithItsRequirement) {
   const outcome run = oxpm(cat(example_args("3-fail-dependency.json"), {"--format", "json"}));
   ASSERT_EQ(run.status, 1);
