@@ -11,6 +11,7 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "host/regex.hpp"
 #include "json_out.hpp"
 #include "patterns.hpp"
 #include "session.hpp"
@@ -130,31 +131,16 @@ bool covered(const ox::version_range& range, std::vector<ox::version_range> cove
 // compile matches nothing.
 class pattern_cache {
  public:
-  pattern_cache() = default;
-  pattern_cache(const pattern_cache&) = delete;
-  pattern_cache& operator=(const pattern_cache&) = delete;
-  ~pattern_cache() {
-    for (auto& compiled : compiled_) {
-      ox_regex_release(compiled.second);
+  bool matches(const std::string& pattern, const std::string& id) {
+    std::unique_ptr<ox::internal::compiled_pattern>& compiled = compiled_[pattern];
+    if (compiled == nullptr) {
+      compiled = std::make_unique<ox::internal::compiled_pattern>(pattern);
     }
-  }
-
-  // The compiled pattern, null when it does not compile; owned by the cache.
-  ox_regex_s* get(const std::string& pattern) {
-    auto found = compiled_.find(pattern);
-    if (found == compiled_.end()) {
-      ox_regex_s* regex = nullptr;
-      if (ox_regex_create(pattern.c_str(), &regex) != OX_OK) {
-        ox_regex_release(regex);
-        regex = nullptr;
-      }
-      found = compiled_.emplace(pattern, regex).first;
-    }
-    return found->second;
+    return compiled->matches(id);
   }
 
  private:
-  std::map<std::string, ox_regex_s*> compiled_;
+  std::map<std::string, std::unique_ptr<ox::internal::compiled_pattern>> compiled_;
 };
 
 std::string default_fix(const std::string& code) {
@@ -489,7 +475,7 @@ class linter {
                      const std::string& pattern, const std::string* sref) {
     ox_regex_s* regex = nullptr;
     const int code = ox_regex_create(pattern.c_str(), &regex);
-    ox_regex_release(regex);
+    const std::unique_ptr<ox_regex_s, ox::internal::regex_release> release(regex);
     if (code != OX_OK || pattern.find('\0') != std::string::npos) {
       add(d, line, severity_t::error, "bad-pattern",
           "softwareids pattern " + in_quotes(pattern) + " of " + who +
@@ -500,8 +486,8 @@ class linter {
     if (sref == nullptr || sref->find('\0') != std::string::npos) {
       return;
     }
-    ox_regex_s* compiled = patterns_.get(pattern);
-    if (compiled != nullptr && ox_regex_match(compiled, sref->c_str()) == 0) {
+    // The pattern compiles (checked above): it just does not answer to the sref.
+    if (!patterns_.matches(pattern, *sref)) {
       add(d, line, severity_t::warning, "pattern-misses-sref",
           "softwareids pattern " + in_quotes(pattern) + " of " + who +
               " does not match its own sref: software installed or requested as " +
@@ -568,8 +554,7 @@ class linter {
     const std::string own = node.attribute("sref").value();
     bool self = sref == own;
     if (!self && sref.find('\0') == std::string::npos) {
-      ox_regex_s* regex = patterns_.get(node.attribute("softwareids").value());
-      self = regex != nullptr && ox_regex_match(regex, sref.c_str()) != 0;
+      self = patterns_.matches(node.attribute("softwareids").value(), sref);
     }
     if (self) {
       add(d, line, severity_t::error, "self-dependency",
@@ -674,8 +659,7 @@ class linter {
     if (id.find('\0') != std::string::npos) {
       return false;
     }
-    ox_regex_s* regex = patterns_.get(kept_[index].spec.softwareids);
-    return regex != nullptr && ox_regex_match(regex, id.c_str()) != 0;
+    return patterns_.matches(kept_[index].spec.softwareids, id);
   }
 
   // Every kept entry that answers to `id`, ascending. Asking each entry in
