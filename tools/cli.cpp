@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -152,13 +153,37 @@ void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format
       ->type_name("LEVEL");
 }
 
-std::string empty_request_hint(const resolution& attempted, ox_error_e code) {
-  if (code == OX_ERROR_INVALID_ARGUMENT && attempted.install.empty() &&
-      attempted.uninstall.empty()) {
-    return ": the request names nothing to install or uninstall";
-  }
+// Why the library gave up, when the store knows.
+std::string store_hint() {
   const std::string store = ox_refhost::last_store_error();
   return store.empty() ? std::string() : ": " + store;
+}
+
+// Standard input can be read only once: at most one input may be "-".
+void check_one_standard_input(const resolve_args& args, bool dpkg_given) {
+  std::vector<std::string> takers;
+  for (const std::string& spec : args.specs) {
+    if (spec == kStandardInput) {
+      takers.emplace_back("--spec");
+    }
+  }
+  if (args.installed == kStandardInput) {
+    takers.emplace_back("--installed");
+  }
+  if (dpkg_given && args.dpkg_status == kStandardInput) {
+    takers.emplace_back("--dpkg-status");
+  }
+  if (args.request_file == kStandardInput) {
+    takers.emplace_back("--request");
+  }
+  if (takers.size() > 1) {
+    std::string names;
+    for (std::size_t i = 0; i < takers.size(); ++i) {
+      names += (i == 0 ? "" : i + 1 == takers.size() ? " and " : ", ") + takers[i];
+    }
+    throw input_error("standard input (-) can feed only one input, and " + names +
+                      " all name it");
+  }
 }
 
 class runner {
@@ -191,6 +216,7 @@ class runner {
 
     request asked;
     try {
+      check_one_standard_input(args, args.dpkg_option->count() > 0);
       if (!args.request_file.empty()) {
         std::string text;
         try {
@@ -198,13 +224,18 @@ class runner {
         } catch (const input_error& error) {
           throw input_error(std::string("request ") + error.what());
         }
-        asked = parse_request_json(text, "request " + args.request_file);
+        asked = parse_request_json(text, "request " + input_name(args.request_file));
       }
       for (const std::string& text : args.installs) {
         asked.install.push_back(parse_assignment(text, "--install"));
       }
       for (const std::string& text : args.uninstalls) {
-        asked.uninstall.push_back(parse_assignment(text, "--uninstall"));
+        asked.uninstall.push_back(parse_assignment(text, "--uninstall", version_need::optional));
+      }
+      if (asked.install.empty() && asked.uninstall.empty()) {
+        throw input_error(
+            "the request is empty: nothing to install or uninstall (give --install "
+            "ID=VERSION, --uninstall ID or --request FILE with entries)");
       }
       host.load_specs(args.specs, args.platform);
       installed_source source;
@@ -229,7 +260,7 @@ class runner {
       result = host.resolve(result.uninstall, result.install);
     } catch (const ox::pm_exception& error) {
       err_ << "oxpm: the resolution failed: pm_exception with code " << describe_code(error.code())
-           << empty_request_hint(result, error.code()) << "\n";
+           << store_hint() << "\n";
       return kExitLibrary;
     }
     const analysis facts =
@@ -256,7 +287,7 @@ class runner {
     std::vector<lint_document> documents;
     try {
       for (const std::string& file : args.specs) {
-        documents.push_back({file, read_file(file)});
+        documents.push_back({input_name(file), read_file(file)});
       }
     } catch (const input_error& error) {
       err_ << "oxpm: catalog " << error.what() << "\n";
@@ -419,6 +450,84 @@ class runner {
   bool stderr_is_terminal_;
 };
 
+// The number of single-character edits (insert, delete, replace, swap of
+// neighbours) that turn `a` into `b`.
+std::size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) {
+    d[i][0] = i;
+  }
+  for (std::size_t j = 0; j <= b.size(); ++j) {
+    d[0][j] = j;
+  }
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The known name nearest to what was typed, when one is near enough to be
+// a likely typing mistake (or the only one that begins with it); empty
+// otherwise.
+std::string nearest(const std::string& typed, const std::vector<std::string>& known) {
+  std::string best;
+  std::size_t best_distance = std::max<std::size_t>(1, typed.size() / 3) + 1;
+  for (const std::string& name : known) {
+    const std::size_t distance = edit_distance(typed, name);
+    if (distance < best_distance) {
+      best = name;
+      best_distance = distance;
+    }
+  }
+  if (best.empty() && !typed.empty()) {
+    for (const std::string& name : known) {
+      if (name.compare(0, typed.size(), typed) == 0) {
+        if (!best.empty()) {
+          return {};
+        }
+        best = name;
+      }
+    }
+  }
+  return best;
+}
+
+// The long options of a command, with their dashes.
+std::vector<std::string> long_options(const CLI::App& command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : command.get_options()) {
+    for (const std::string& name : option->get_lnames()) {
+      names.push_back("--" + name);
+    }
+  }
+  return names;
+}
+
+// The first argument of a command line that looks like an option the
+// command does not have ("--platfrom", "--platfrom=x"); empty when none.
+std::string unknown_option(const CLI::App& command, const std::vector<std::string>& args) {
+  const std::vector<std::string> known = long_options(command);
+  for (const std::string& arg : args) {
+    if (arg == "--") {
+      break;
+    }
+    if (arg.size() < 2 || arg[0] != '-' || arg == "-h" || arg == kStandardInput) {
+      continue;
+    }
+    const std::string name = arg.substr(0, arg.find('='));
+    if (std::find(known.begin(), known.end(), name) == known.end()) {
+      return name;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -428,7 +537,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "catalogs.",
       "oxpm");
   app.require_subcommand(1);
-  app.footer("Run 'oxpm COMMAND --help' for the options of a command.");
+  app.set_version_flag("--version", "oxpm " OXPM_VERSION, "Print the version of oxpm and exit");
+  app.footer(
+      "Run 'oxpm COMMAND --help' or 'oxpm help COMMAND' for the options of a command.");
 
   resolve_args resolve_options;
   CLI::App* resolve = app.add_subcommand(
@@ -545,15 +656,83 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   fleet->footer(
       "Exit status: 0 every machine can carry the request out; 1 some cannot (or could not be "
       "read); 2 usage error or an input that cannot be read.");
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 1));
+  const std::vector<std::string> command_names = {"resolve", "graph", "lint", "show",
+                                                    "fleet"};
+  const auto command_named = [&](const std::string& name) -> CLI::App* {
+    return std::find(command_names.begin(), command_names.end(), name) == command_names.end()
+               ? nullptr
+               : app.get_subcommand(name);
+  };
+  const auto unknown_command = [&](const std::string& name) {
+    std::vector<std::string> known = command_names;
+    known.emplace_back("help");
+    const std::string guess = nearest(name, known);
+    err << "oxpm: unknown command " << quoted(name);
+    if (guess.empty()) {
+      err << " (the commands are resolve, graph, lint, show, fleet and help)\n"
+          << "Run 'oxpm --help' for more information.\n";
+    } else {
+      err << "; did you mean '" << guess << "'?\n"
+          << "Run 'oxpm " << guess << " --help' for its options, or 'oxpm --help' for every "
+          << "command.\n";
+    }
+    return kExitUsage;
+  };
+  // "help [COMMAND]" is the same as "[COMMAND] --help".
+  if (!args.empty() && args[0] == "help") {
+    if (args.size() > 2) {
+      err << "oxpm: 'oxpm help' takes at most one command, not " << quoted(args[2]) << "\n"
+          << "Run 'oxpm --help' for more information.\n";
+      return kExitUsage;
+    }
+    if (args.size() == 2 && command_named(args[1]) == nullptr && args[1] != "help") {
+      return unknown_command(args[1]);
+    }
+    args = args.size() == 2 && args[1] != "help" ? std::vector<std::string>{args[1], "--help"}
+                                                 : std::vector<std::string>{"--help"};
+  }
+  if (!args.empty() && !args[0].empty() && args[0][0] != '-' && command_named(args[0]) == nullptr) {
+    return unknown_command(args[0]);
+  }
+  CLI::App* const chosen = args.empty() ? nullptr : command_named(args[0]);
 
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) {
       app.exit(error, out, err);
       return kExitOk;
     }
-    err << "oxpm: " << error.what() << "\nRun 'oxpm --help' for more information.\n";
+    const std::string more = chosen == nullptr ? std::string("Run 'oxpm --help'")
+                                               : "Run 'oxpm " + chosen->get_name() + " --help'";
+    if (chosen == nullptr && (args.empty() || args[0][0] == '-')) {
+      const std::string typed = args.empty() ? std::string() : unknown_option(app, args);
+      if (!typed.empty()) {
+        const std::string guess = nearest(typed, long_options(app));
+        err << "oxpm: unknown option " << quoted(typed);
+        if (!guess.empty()) {
+          err << "; did you mean " << guess << "?";
+        }
+        err << "\n" << more << " for more information.\n";
+        return kExitUsage;
+      }
+      err << "oxpm: a subcommand is required: resolve, graph, lint, show or help\n"
+          << more << " for more information.\n";
+      return kExitUsage;
+    }
+    const std::string typed = chosen == nullptr ? std::string() : unknown_option(*chosen, args);
+    if (!typed.empty()) {
+      const std::string guess = nearest(typed, long_options(*chosen));
+      err << "oxpm: " << chosen->get_name() << " has no option " << quoted(typed);
+      if (!guess.empty()) {
+        err << "; did you mean " << guess << "?";
+      }
+      err << "\n" << more << " for its options.\n";
+      return kExitUsage;
+    }
+    err << "oxpm: " << error.what() << "\n" << more << " for more information.\n";
     return kExitUsage;
   }
 

@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
+
+#include "style.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -68,7 +71,15 @@ std::string checked_text(const json& value, const std::string& where, const char
   return text;
 }
 
-std::vector<request_entry> read_list(const json& list, const std::string& where) {
+void check_version(const std::string& text, const std::string& where) {
+  if (!is_request_version(text)) {
+    throw input_error(where + ": the version " + quoted(text) + " is not a version: expected " +
+                      kVersionForm);
+  }
+}
+
+std::vector<request_entry> read_list(const json& list, const std::string& where,
+                                     version_need need) {
   if (!list.is_array()) {
     throw input_error(where + " must be an array, not " + describe(list));
   }
@@ -99,9 +110,13 @@ std::vector<request_entry> read_list(const json& list, const std::string& where)
     if (!has_id || entry.id.empty()) {
       throw input_error(here + ": \"id\" is missing or empty");
     }
-    if (!has_version) {
-      throw input_error(here + ": \"version\" is missing");
+    if (has_version) {
+      check_version(entry.version_text, here);
+    } else if (need == version_need::required) {
+      throw input_error(here + ": \"version\" is missing (an install entry needs one: " +
+                        kVersionForm + ")");
     }
+    entry.has_version = has_version;
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -109,19 +124,56 @@ std::vector<request_entry> read_list(const json& list, const std::string& where)
 
 }  // namespace
 
-std::string read_file(const std::string& path, std::size_t max_size) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw input_error(path + ": " + std::strerror(errno));
+const char kVersionForm[] =
+    "two to four dot-separated decimal numbers, each at most 4294967295, like 3.1 or 3.1.0.2";
+
+bool is_request_version(const std::string& text) {
+  std::size_t pieces = 0;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t start = at;
+    std::uint64_t value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
+      if (value > ox::version::kMaxComponent) {
+        return false;
+      }
+      ++at;
+    }
+    if (at == start) {
+      return false;
+    }
+    ++pieces;
+    if (at == text.size()) {
+      return pieces >= 2 && pieces <= 4;
+    }
+    if (text[at] != '.' || pieces == 4) {
+      return false;
+    }
+    ++at;
   }
-  fd_guard guard(fd);
+}
+
+std::string input_name(const std::string& path) {
+  return path == kStandardInput ? std::string("standard input") : path;
+}
+
+std::string read_file(const std::string& path, std::size_t max_size) {
+  const bool from_stdin = path == kStandardInput;
+  const std::string name = input_name(path);
+  int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw input_error(name + ": " + std::strerror(errno));
+  }
+  // Standard input stays open for whoever reads it next (and is read once).
+  fd_guard guard(from_stdin ? -1 : fd);
   struct stat info {};
   const bool known = ::fstat(fd, &info) == 0;
   if (known && S_ISDIR(info.st_mode)) {
-    throw input_error(path + ": is a directory");
+    throw input_error(name + ": is a directory");
   }
   const auto too_large = [&] {
-    return input_error(path + ": larger than " + std::to_string(max_size) + " bytes");
+    return input_error(name + ": larger than " + std::to_string(max_size) + " bytes");
   };
   // A regular file is read into a buffer of its size at once: growing a
   // string chunk by chunk touches about three times the file in fresh pages.
@@ -150,7 +202,7 @@ std::string read_file(const std::string& path, std::size_t max_size) {
       if (errno == EINTR) {
         continue;
       }
-      throw input_error(path + ": " + std::strerror(errno));
+      throw input_error(name + ": " + std::strerror(errno));
     }
     if (got == 0) {
       break;
@@ -191,9 +243,10 @@ request parse_request_json(const std::string& text, const std::string& source) {
   request result;
   for (const auto& field : document.items()) {
     if (field.key() == "install") {
-      result.install = read_list(field.value(), source + ": install");
+      result.install = read_list(field.value(), source + ": install", version_need::required);
     } else if (field.key() == "uninstall") {
-      result.uninstall = read_list(field.value(), source + ": uninstall");
+      result.uninstall =
+          read_list(field.value(), source + ": uninstall", version_need::optional);
     } else {
       throw input_error(source + ": unknown key \"" + field.key() +
                         "\" (expected \"install\" and \"uninstall\")");
@@ -202,14 +255,24 @@ request parse_request_json(const std::string& text, const std::string& source) {
   return result;
 }
 
-request_entry parse_assignment(const std::string& text, const std::string& option) {
+request_entry parse_assignment(const std::string& text, const std::string& option,
+                               version_need need) {
+  const std::string where = option + " " + quoted(text);
   const std::size_t equals = text.rfind('=');
-  if (equals == std::string::npos || equals == 0) {
-    throw input_error(option + " \"" + text + "\": expected ID=VERSION");
-  }
   request_entry entry;
+  if (equals == std::string::npos && need == version_need::optional && !text.empty()) {
+    entry.id = text;
+    entry.has_version = false;
+    return entry;
+  }
+  if (equals == std::string::npos || equals == 0) {
+    throw input_error(where + ": expected " +
+                      (need == version_need::optional ? "ID or ID=VERSION" : "ID=VERSION") +
+                      ", VERSION being " + kVersionForm);
+  }
   entry.id = text.substr(0, equals);
   entry.version_text = text.substr(equals + 1);
+  check_version(entry.version_text, where);
   return entry;
 }
 

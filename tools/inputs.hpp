@@ -24,16 +24,34 @@ inline constexpr std::size_t kMaxInputSize = 64u * 1024u * 1024u;
 // Request documents nest two levels deep; anything far deeper is malformed.
 inline constexpr int kMaxRequestDepth = 16;
 
-// The whole content of `path`. Throws input_error "<path>: <reason>" when it
-// cannot be read (missing, a directory, unreadable, larger than `max_size`).
+// The path that names standard input wherever the tool takes a file.
+inline constexpr char kStandardInput[] = "-";
+
+// How messages name an input: "standard input" for "-", else the path.
+std::string input_name(const std::string& path);
+
+// The whole content of `path` ("-": standard input). Throws input_error
+// "<input name>: <reason>" when it cannot be read (missing, a directory,
+// unreadable, larger than `max_size`).
 std::string read_file(const std::string& path, std::size_t max_size = kMaxInputSize);
 
-// One software named by the request. The version is kept as written; it is
-// read as the library reads version texts only when handed over.
+// What a version typed in a request must look like, for messages.
+extern const char kVersionForm[];
+
+// Whether `text` is a version as a request may give it: two to four
+// dot-separated decimal pieces, each at most 4294967295. The catalog's
+// version texts are read as the library reads them; what a person types is
+// held to this form so that a typing mistake is not read as 0.0.0.0.
+bool is_request_version(const std::string& text);
+
+// One software named by the request. The version is kept as written (checked
+// against the form above); it is read as the library reads version texts only
+// when handed over. An uninstall entry may come without version.
 struct request_entry {
   std::string id;
   std::string version_text;
   std::string name;
+  bool has_version = true;
 };
 
 struct request {
@@ -42,16 +60,23 @@ struct request {
 };
 
 // Reads {"install": [{"id": ..., "version": ...}...], "uninstall": [...]}.
-// Both lists are optional; an entry needs a non-empty "id" and a "version"
-// (strings) and may carry a "name"; other keys are refused so that a misspelt
-// key is not silently ignored. `source` names the input in messages.
+// Both lists are optional; an entry needs a non-empty "id" and may carry a
+// "name"; an install entry needs a "version", an uninstall entry may omit it;
+// every version must have the request form. Other keys are refused so that a
+// misspelt key is not silently ignored. `source` names the input in messages.
 request parse_request_json(const std::string& text, const std::string& source);
 
-// Reads "ID=VERSION" (split at the last "=": versions never hold one) as given
-// to `option`. Throws input_error naming the option when it is malformed.
-request_entry parse_assignment(const std::string& text, const std::string& option);
+// How an option takes its entries.
+enum class version_need { required, optional };
 
-// The library's records of the entries, versions read from their texts.
+// Reads "ID=VERSION" (split at the last "=": versions never hold one) as given
+// to `option`, or "ID" alone when the version is optional. Throws input_error
+// quoting the text and naming the option when it is malformed.
+request_entry parse_assignment(const std::string& text, const std::string& option,
+                               version_need need = version_need::required);
+
+// The library's records of the entries, versions read from their texts (an
+// entry without version gets an empty text).
 std::vector<ox::software> to_software(const std::vector<request_entry>& entries);
 
 }  // namespace oxpm

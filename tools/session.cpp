@@ -99,7 +99,7 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
     try {
       spec_mgr_->import(content.data(), content.size());
     } catch (const ox::pm_exception& error) {
-      std::string message = "catalog " + file + ": cannot be loaded";
+      std::string message = "catalog " + input_name(file) + ": cannot be loaded";
       const std::string detail = xml_diagnosis(content);
       if (!detail.empty()) {
         message += ": " + detail;
@@ -112,15 +112,31 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
 
 void session::use_installed(const installed_source& source) {
   std::shared_ptr<ox_refhost::store_source> store;
-  switch (source.kind) {
-    case installed_source::kind_t::none:
-      break;
-    case installed_source::kind_t::inventory:
-      store = std::make_shared<read_once_source>(ox_refhost::make_inventory_source(source.path));
-      break;
-    case installed_source::kind_t::dpkg_status:
-      store = std::make_shared<read_once_source>(ox_refhost::make_dpkg_status_source(source.path));
-      break;
+  const bool inventory = source.kind == installed_source::kind_t::inventory;
+  const char* const what = inventory ? "inventory " : "dpkg status ";
+  if (source.kind != installed_source::kind_t::none && source.path == kStandardInput) {
+    // The host's file sources open a path; standard input is read here, once,
+    // and parsed by the same parsers.
+    std::string text;
+    try {
+      text = read_file(source.path, ox_refhost::kMaxSourceBytes);
+    } catch (const input_error& error) {
+      throw input_error(what + std::string(error.what()));
+    }
+    std::vector<ox_refhost::installed_application> applications;
+    std::string reason;
+    const ox_error_e code = inventory
+                                ? ox_refhost::parse_inventory_json(text, applications, reason)
+                                : ox_refhost::parse_dpkg_status(text, applications, reason);
+    if (code != OX_OK) {
+      throw input_error(what + input_name(source.path) + ": " + reason + " (host error " +
+                        describe_code(code) + ")");
+    }
+    store = ox_refhost::make_memory_source(std::move(applications));
+  } else if (inventory) {
+    store = std::make_shared<read_once_source>(ox_refhost::make_inventory_source(source.path));
+  } else if (source.kind == installed_source::kind_t::dpkg_status) {
+    store = std::make_shared<read_once_source>(ox_refhost::make_dpkg_status_source(source.path));
   }
   store_source_.reset();
   store_source_.emplace(store);
@@ -135,8 +151,7 @@ void session::use_installed(const installed_source& source) {
     if (message.empty()) {
       message = source.path + ": cannot be read";
     }
-    message = (source.kind == installed_source::kind_t::inventory ? "inventory " : "dpkg status ") +
-              message;
+    message = what + message;
     throw input_error(message + " (host error " + describe_code(error.code()) + ")");
   }
 }

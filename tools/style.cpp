@@ -30,6 +30,27 @@ std::string printable(const std::string& text) {
   return out;
 }
 
+std::string quoted(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size() + 2);
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      escaped += '\\';
+    }
+    escaped += c;
+  }
+  return "\"" + printable(escaped) + "\"";
+}
+
+std::string shown_id(const std::string& id) {
+  for (unsigned char c : id) {
+    if (c <= 0x20 || c == 0x7f || c == '"' || c == '\\') {
+      return quoted(id);
+    }
+  }
+  return id.empty() ? quoted(id) : id;
+}
+
 std::string human_version(const ox::version& v, bool upper_bound) {
   std::size_t keep = v.components.size();
   if (upper_bound) {

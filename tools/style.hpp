@@ -34,6 +34,14 @@ class style {
 // the inputs can neither break a line nor drive the terminal.
 std::string printable(const std::string& text);
 
+// The text in double quotes, printable, its quotes and backslashes escaped.
+std::string quoted(const std::string& text);
+
+// An id as messages show it: as it is when it reads as one word, quoted (see
+// quoted) when it is empty or holds a space, a quote, a backslash or a
+// control character, so that where it begins and ends is never in doubt.
+std::string shown_id(const std::string& id);
+
 // A version with its trailing greatest components written as "*":
 // 3.9.4294967295.4294967295 becomes 3.9.*.*.
 std::string human_version(const ox::version& v, bool upper_bound);
