@@ -1,6 +1,8 @@
 #include "tarvik/ox_refhost/store.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -189,6 +191,7 @@ class inventory_reader : public nlohmann::json_sax<json> {
       id_.reset();
       version_.reset();
       has_version_key_ = false;
+      unknown_key_.reset();
     } else if (!value(json::value_t::object, nullptr)) {
       return false;
     }
@@ -203,6 +206,10 @@ class inventory_reader : public nlohmann::json_sax<json> {
       if (repeated) {
         return shape("entry " + std::to_string(entry_) + ": \"" + key_ + "\" appears twice");
       }
+      // Reported once the entry is read, so that the message can name its id.
+      if (key_ != "id" && key_ != "version" && !unknown_key_.has_value()) {
+        unknown_key_ = key_;
+      }
     }
     return true;
   }
@@ -212,6 +219,12 @@ class inventory_reader : public nlohmann::json_sax<json> {
     if (depth_ == 1) {
       if (!id_.has_value()) {
         return shape("entry " + std::to_string(entry_) + ": no \"id\"");
+      }
+      if (unknown_key_.has_value()) {
+        // A misspelt "version" would otherwise leave the software without one.
+        return shape("entry " + std::to_string(entry_) + " (\"" + printable(*id_) +
+                     "\"): unknown key \"" + printable(*unknown_key_) +
+                     "\" (an entry has \"id\" and \"version\" only)");
       }
       out_.push_back(installed_application{std::move(*id_), std::move(version_)});
     }
@@ -311,6 +324,7 @@ class inventory_reader : public nlohmann::json_sax<json> {
   std::optional<std::string> id_;
   std::optional<std::string> version_;
   bool has_version_key_ = false;
+  std::optional<std::string> unknown_key_;
 };
 
 // ---------------------------------------------------------------------------
@@ -467,7 +481,11 @@ class dpkg_reader {
       return fail(error, stanza_line_, "entry with an empty \"Package\" field");
     }
     if (status_.has_value() && is_installed_status(*status_)) {
-      out_.push_back(installed_application{std::move(*package_), std::move(version_)});
+      std::optional<std::string> version;
+      if (version_.has_value()) {
+        version = dpkg_version_text(*version_);
+      }
+      out_.push_back(installed_application{std::move(*package_), std::move(version)});
     }
     in_stanza_ = false;
     current_ = field::none;
@@ -627,6 +645,40 @@ ox_error_e parse_inventory_json(std::string_view text, std::vector<installed_app
     return reader.code;
   }
   return OX_OK;
+}
+
+std::string dpkg_version_text(std::string_view debian) {
+  // The epoch: digits before the first colon.
+  const std::size_t colon = debian.find(':');
+  if (colon != std::string_view::npos && colon > 0 &&
+      debian.substr(0, colon).find_first_not_of("0123456789") == std::string_view::npos) {
+    debian.remove_prefix(colon + 1);
+  }
+  // The revision: after the last hyphen.
+  const std::size_t hyphen = debian.rfind('-');
+  if (hyphen != std::string_view::npos) {
+    debian.remove_suffix(debian.size() - hyphen);
+  }
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::uint32_t pieces[4] = {0, 0, 0, 0};
+  std::size_t at = 0;
+  for (std::size_t piece = 0; piece < 4 && at < debian.size() && is_digit(debian[at]); ++piece) {
+    std::uint64_t value = 0;
+    for (; at < debian.size() && is_digit(debian[at]); ++at) {
+      value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(debian[at] - '0'),
+                                      0xFFFFFFFFu);
+    }
+    pieces[piece] = static_cast<std::uint32_t>(value);
+    // Only a dot followed by a digit leads to the next piece: a letter, a
+    // "~" or "+" tail, or anything else ends the numbers.
+    if (at + 1 < debian.size() && debian[at] == '.' && is_digit(debian[at + 1])) {
+      ++at;
+    } else {
+      break;
+    }
+  }
+  return std::to_string(pieces[0]) + "." + std::to_string(pieces[1]) + "." +
+         std::to_string(pieces[2]) + "." + std::to_string(pieces[3]);
 }
 
 ox_error_e parse_dpkg_status(std::string_view text, std::vector<installed_application>& out,

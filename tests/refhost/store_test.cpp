@@ -284,7 +284,7 @@ TEST(RefhostStoreTest, InventoryJsonKeepsFileOrderVersionKindsAndDuplicates) {
       {"id": "A"},
       {"version": null, "id": "A"},
       {"id": "C", "version": ""},
-      {"name": "Bee", "id": "B", "extra": {"deep": [[1, 2], {"x": null}]}, "version": "1.0.0.0"},
+      {"id": "B", "version": "1.0.0.0"},
       {"id": "\u00e9t\u00e9", "version": "1"},
       {"id": "spaced id ", "version": " 1.0"}
     ])"),
@@ -318,6 +318,11 @@ TEST(RefhostStoreTest, InventoryJsonRefusesMalformedAndWrongShapedInput) {
       {"entry array", R"([{"id": "A"}, []])", OX_ERROR_PARSE, "entry 2 is an array"},
       {"entry null", R"([{"id": "A"}, null])", OX_ERROR_PARSE, "entry 2 is null"},
       {"no id", R"([{"id": "A"}, {"version": "1"}])", OX_ERROR_PARSE, "entry 2: no \"id\""},
+      {"misspelt key", R"([{"id": "A"}, {"versoin": "2.1", "id": "fjord-core"}])", OX_ERROR_PARSE,
+       "entry 2 (\"fjord-core\"): unknown key \"versoin\" (an entry has \"id\" and \"version\" "
+       "only)"},
+      {"nested unknown key", R"([{"id": "A", "extra": {"deep": [1]}}])", OX_ERROR_PARSE,
+       "entry 1 (\"A\"): unknown key \"extra\""},
       {"id number", R"([{"id": 7}])", OX_ERROR_PARSE, "entry 1: \"id\" is a number, not a string"},
       {"id null", R"([{"id": null}])", OX_ERROR_PARSE, "\"id\" is null"},
       {"id object", R"([{"id": {"v": "A"}}])", OX_ERROR_PARSE, "\"id\" is an object"},
@@ -362,10 +367,18 @@ TEST(RefhostStoreTest, InventoryJsonRefusesMalformedAndWrongShapedInput) {
 }
 
 TEST(RefhostStoreTest, InventoryJsonNestingLimitIsExact) {
-  // Top-level array and entry object are levels 1 and 2; 62 more fit.
-  const std::string fits =
-      "[{\"id\": \"A\", \"x\": " + std::string(62, '[') + std::string(62, ']') + "}]";
-  EXPECT_EQ(parse_json_ok(fits), (apps{{"A", std::nullopt}}));
+  // Top-level array and entry object are levels 1 and 2; 62 more fit (and
+  // the entry is then refused for its unknown key), 63 do not.
+  const auto nested = [](std::size_t levels) {
+    return "[{\"id\": \"A\", \"x\": " + std::string(levels, '[') + std::string(levels, ']') +
+           "}]";
+  };
+  apps out;
+  std::string error;
+  EXPECT_EQ(parse_inventory_json(nested(62), out, error), OX_ERROR_PARSE);
+  EXPECT_NE(error.find("unknown key \"x\""), std::string::npos) << error;
+  EXPECT_EQ(parse_inventory_json(nested(63), out, error), OX_ERROR_LIMIT_EXCEEDED);
+  EXPECT_EQ(error, "nested deeper than 64 levels");
 }
 
 // ---------------------------------------------------------------------------
@@ -430,16 +443,45 @@ TEST(RefhostStoreTest, DpkgStatusTakesPackagesWhoseFilesAreInstalled) {
       "Version:\n"
       "Status: install ok installed\n";
   const apps expected = {
-      {"libc6", std::string("2.36-9+deb12u4")},  {"held-pkg", std::string("3:4.5-1")},
-      {"lower-case-fields", std::string("7.1")}, {"no-version", std::nullopt},
-      {"libc6", std::string("2.36-9+deb12u4")},  {"empty-version", std::string("")}};
+      {"libc6", std::string("2.36.0.0")},            {"held-pkg", std::string("4.5.0.0")},
+      {"lower-case-fields", std::string("7.1.0.0")}, {"no-version", std::nullopt},
+      {"libc6", std::string("2.36.0.0")},            {"empty-version", std::string("0.0.0.0")}};
   EXPECT_EQ(parse_dpkg_ok(status), expected);
+}
+
+// The real status file of a Debian 12 machine is checked, package by
+// package, through the tool (tests/tools/oxpm_cli_test.cpp); these are the
+// edges of the rule.
+TEST(RefhostStoreTest, DebianVersionsReadAsTheirUpstreamsLeadingNumbers) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"4:12.2.0-3", "12.2.0.0"},
+      {"1:2.39.5-0+deb12u3", "2.39.5.0"},
+      {"1:14.0-55.7~deb12u1", "14.0.0.0"},
+      {"2025b-0+deb12u2", "2025.0.0.0"},
+      {"20230311+deb12u1", "20230311.0.0.0"},
+      {"1:9.2p1-2+deb12u3", "9.2.0.0"},
+      {"2.9.14+dfsg.1-1", "2.9.14.0"},   // the tail ends the numbers, dots and all
+      {"1.2.3.4.5-1", "1.2.3.4"},        // a fifth piece is dropped
+      {"1.2a.3", "1.2.0.0"},             // a letter ends the numbers
+      {"3.0~rc1-1", "3.0.0.0"},
+      {"1.-2", "1.0.0.0"},               // a dot without a digit after it
+      {"0.23.22-1", "0.23.22.0"},
+      {"7", "7.0.0.0"},
+      {"99999999999.1", "4294967295.1.0.0"},
+      {"a1.2-3", "0.0.0.0"},             // no leading number
+      {"x:1.2", "0.0.0.0"},              // not an epoch: no leading number either
+      {"1:2:3.4-5", "2.0.0.0"},          // upstream "2:3.4": a colon ends the numbers
+      {"", "0.0.0.0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(dpkg_version_text(c.first), c.second) << c.first;
+  }
 }
 
 TEST(RefhostStoreTest, DpkgStatusAcceptsCrlfMissingFinalNewlineCommentsAndEmptyFiles) {
   EXPECT_EQ(parse_dpkg_ok(""), apps{});
   EXPECT_EQ(parse_dpkg_ok("\n\n  \n"), apps{});
-  const apps one = {{"a", std::string("1.0")}};
+  const apps one = {{"a", std::string("1.0.0.0")}};
   EXPECT_EQ(parse_dpkg_ok("Package: a\nStatus: install ok installed\nVersion: 1.0"), one);
   EXPECT_EQ(parse_dpkg_ok("Package: a\r\nStatus: install ok installed\r\nVersion: 1.0\r\n\r\n"),
             one);
@@ -549,7 +591,7 @@ TEST(RefhostStoreTest, DpkgFileSourceReadsTheFileAtScanTimeIntoASnapshot) {
       "Package: a\nStatus: install ok installed\n\nPackage: b\n"
       "Status: install ok installed\n");
   EXPECT_STREQ(ox_application_get_software_id(first), "vim");
-  EXPECT_STREQ(ox_application_get_version(first), "2:9.0.1378-2");
+  EXPECT_STREQ(ox_application_get_version(first), "9.0.1378.0");
   EXPECT_EQ(ox_registry_store_get_next_application(store, first), nullptr);
 
   file.write("Package: vim\nVersion: 1\nStatus: install ok installed\n Description: x\n");

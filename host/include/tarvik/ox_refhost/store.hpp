@@ -37,10 +37,12 @@
 // objects, in the order the applications are to be walked:
 //   [{"id": "ORQHOST_3000", "version": "3.1.0.0"}, {"id": "NOTES_1000"}]
 // "version" may be absent or null (an application without version) or a
-// string, possibly empty. Other members are allowed and ignored. Wrong shape,
-// reported as OX_ERROR_PARSE naming the entry (1-based): a top-level value
-// that is not an array; an entry that is not an object; an entry without
-// "id", or with "id" or "version" twice; an "id" that is not a non-empty
+// string, possibly empty. Wrong shape, reported as OX_ERROR_PARSE naming the
+// entry (1-based): a top-level value that is not an array; an entry that is
+// not an object; an entry without "id", or with "id" or "version" twice; an
+// entry with any other member (a misspelt "version" must not leave the
+// software without version unnoticed; the message names the entry's id and
+// the member); an "id" that is not a non-empty
 // string; a "version" that is neither a string nor null; an id or version
 // holding a control character (U+0000 to U+001F, U+007F; so a NUL byte can
 // never reach the C interface). Malformed JSON (an empty file, invalid UTF-8,
@@ -53,7 +55,8 @@
 // final newline are accepted. Every stanza whose Status reads "<want> ok
 // installed" (any selection: install, hold, deinstall...; the package's files
 // are on the machine) becomes an application: the Package value as id, the
-// Version value (absent: none) as version text. Packages installed for
+// Version value (absent: none) read into a four-part version text by
+// dpkg_version_text. Packages installed for
 // several architectures appear once per architecture. Wrong shape, reported as
 // OX_ERROR_PARSE naming the line: a line that is neither blank, comment,
 // continuation nor "Field: value"; a continuation line outside a field or
@@ -167,6 +170,20 @@ ox_error_e parse_inventory_json(std::string_view text, std::vector<installed_app
                                 std::string& error);
 ox_error_e parse_dpkg_status(std::string_view text, std::vector<installed_application>& out,
                              std::string& error);
+
+// Debian's "[epoch:]upstream[-revision]" as a four-part version text
+// "a.b.c.d". The epoch is dropped: it only resets Debian's own ordering after
+// a renumbering and numbers no release. The revision is dropped: it numbers
+// Debian's packaging of one upstream release (and its "+debNNuN" updates),
+// which is still that release. The upstream's leading numeric pieces fill the
+// four parts in order, missing ones 0: a piece is a run of digits, the next
+// piece follows a dot followed by a digit, and anything else (a letter, a "~"
+// or "+" tail, a fifth piece) ends the numbers. A piece past 4294967295 reads
+// as 4294967295; an upstream that does not begin with a digit reads 0.0.0.0.
+//   4:12.2.0-3 -> 12.2.0.0         1:2.39.5-0+deb12u3 -> 2.39.5.0
+//   1:14.0-55.7~deb12u1 -> 14.0.0.0  2025b-0+deb12u2 -> 2025.0.0.0
+//   20230311+deb12u1 -> 20230311.0.0.0  1:9.2p1-2 -> 9.2.0.0
+std::string dpkg_version_text(std::string_view debian);
 
 // Test hooks. Calls of the store functions made on this thread so far, and a
 // way to make the next ox_registry_store_create on this thread fail, so that
