@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <mutex>
+#include <cstring>
 #include <pugixml.hpp>
 #include <utility>
 
 #include "tarvik/ox/host/ox_utils.h"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/registry_store.hpp"
+#include "tarvik/ox_refhost/limits.hpp"
+#include "style.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -175,18 +178,179 @@ std::string describe_code(ox_error_e code) {
   return std::to_string(static_cast<long long>(code)) + " (" + ox::error_name(code) + ")";
 }
 
+namespace {
+
+std::size_t line_at(const std::string& content, std::size_t offset) {
+  offset = std::min(offset, content.size());
+  return 1 + static_cast<std::size_t>(std::count(
+                 content.begin(), content.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+}
+
+// The encoding a byte-order mark, or the first bytes of "<?", give away;
+// empty when they say nothing or say UTF-8.
+std::string encoding_by_first_bytes(const std::string& content) {
+  const auto starts = [&](const char* bytes, std::size_t size) {
+    return content.size() >= size && content.compare(0, size, bytes, size) == 0;
+  };
+  if (starts("\x00\x00\xfe\xff", 4) || starts("\x00\x00\x00<", 4)) {
+    return "UTF-32 (big-endian)";
+  }
+  if (starts("\xff\xfe\x00\x00", 4) || starts("<\x00\x00\x00", 4)) {
+    return "UTF-32 (little-endian)";
+  }
+  if (starts("\xfe\xff", 2) || starts("\x00<", 2)) {
+    return "UTF-16 (big-endian)";
+  }
+  if (starts("\xff\xfe", 2) || starts("<\x00", 2)) {
+    return "UTF-16 (little-endian)";
+  }
+  return {};
+}
+
+// The encoding that the XML declaration names, if any.
+std::string declared_encoding(const std::string& content) {
+  const std::size_t skip = content.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
+  if (content.compare(skip, 5, "<?xml") != 0) {
+    return {};
+  }
+  const std::size_t end = content.find("?>", skip);
+  const std::size_t at = content.find("encoding", skip);
+  if (end == std::string::npos || at == std::string::npos || at > end) {
+    return {};
+  }
+  const std::size_t quote = content.find_first_of("\"'", at);
+  if (quote == std::string::npos || quote > end) {
+    return {};
+  }
+  const std::size_t close = content.find(content[quote], quote + 1);
+  return close == std::string::npos || close > end
+             ? std::string()
+             : content.substr(quote + 1, close - quote - 1);
+}
+
+// The offset of the first byte that is not part of well-formed UTF-8 (or is
+// a NUL), or npos.
+std::size_t first_bad_byte(const std::string& content) {
+  const auto* text = reinterpret_cast<const unsigned char*>(content.data());
+  const std::size_t size = content.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const unsigned char c = text[i];
+    if (c == 0) {
+      return i;
+    }
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf) {
+      length = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      length = 3;
+      low = c == 0xe0 ? 0xa0 : 0x80;
+      high = c == 0xed ? 0x9f : 0xbf;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      length = 4;
+      low = c == 0xf0 ? 0x90 : 0x80;
+      high = c == 0xf4 ? 0x8f : 0xbf;
+    } else {
+      return i;
+    }
+    if (size - i < length || text[i + 1] < low || text[i + 1] > high) {
+      return i;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+      if ((text[i + k] & 0xc0) != 0x80) {
+        return i;
+      }
+    }
+    i += length;
+  }
+  return std::string::npos;
+}
+
+std::string hex_byte(unsigned char c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  return std::string("0x") + kHex[c >> 4] + kHex[c & 0xf];
+}
+
+}  // namespace
+
 std::string xml_diagnosis(const std::string& content) {
+  if (content.size() > ox_refhost::kMaxXmlBufferBytes) {
+    return "larger than " + std::to_string(ox_refhost::kMaxXmlBufferBytes) + " bytes";
+  }
+  const std::string by_bytes = encoding_by_first_bytes(content);
+  if (!by_bytes.empty()) {
+    return "not UTF-8: the text is in " + by_bytes + "; a catalog must be UTF-8";
+  }
+  const std::size_t bad = first_bad_byte(content);
+  if (bad != std::string::npos) {
+    const auto byte = static_cast<unsigned char>(content[bad]);
+    const std::string line = "line " + std::to_string(line_at(content, bad)) + ": ";
+    if (byte == 0) {
+      return line + "a NUL byte; a catalog is UTF-8 text without NUL";
+    }
+    std::string message = line + "not UTF-8: the byte " + hex_byte(byte) +
+                          " cannot stand there in UTF-8";
+    const std::string declared = declared_encoding(content);
+    if (!declared.empty()) {
+      message += " (the XML declaration names the encoding " + quoted(declared) + ")";
+    }
+    return message + "; a catalog must be UTF-8";
+  }
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_buffer(
       content.data(), content.size(), pugi::parse_default, pugi::encoding_utf8);
-  if (parsed) {
-    return {};
+  if (!parsed) {
+    const std::size_t offset = parsed.offset < 0 ? 0 : static_cast<std::size_t>(parsed.offset);
+    return "line " + std::to_string(line_at(content, offset)) + ": " + parsed.description();
   }
-  const std::size_t offset =
-      parsed.offset < 0 ? 0 : std::min(static_cast<std::size_t>(parsed.offset), content.size());
-  const auto line =
-      1 + std::count(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
-  return "line " + std::to_string(line) + ": " + parsed.description();
+  // What the parser lets through and the host refuses, in document order.
+  std::size_t depth = 0;
+  std::size_t top_level = 0;
+  pugi::xml_node node = document.first_child();
+  while (node) {
+    if (node.type() == pugi::node_element) {
+      const std::string line = "line " + std::to_string(line_at(
+                                             content, static_cast<std::size_t>(std::max<std::ptrdiff_t>(
+                                                          node.offset_debug(), 0)))) +
+                               ": ";
+      if (depth + 1 > ox_refhost::kMaxXmlElementDepth) {
+        return line + "elements nest deeper than " +
+               std::to_string(ox_refhost::kMaxXmlElementDepth) + " levels, the most allowed";
+      }
+      if (depth == 0 && ++top_level > 1) {
+        return line + "a second document element " + quoted(node.name()) +
+               "; a document has one";
+      }
+      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute()) {
+          if (std::strcmp(a.name(), b.name()) == 0) {
+            return line + "the attribute " + quoted(a.name()) + " appears twice in " +
+                   quoted(node.name());
+          }
+        }
+      }
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      ++depth;
+      continue;
+    }
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      depth -= depth > 0 ? 1 : 0;
+    }
+    node = node ? node.next_sibling() : node;
+  }
+  if (!document.document_element()) {
+    return "no document element";
+  }
+  return {};
 }
 
 }  // namespace oxpm
