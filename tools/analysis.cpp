@@ -166,6 +166,14 @@ class replay {
         }
       }
     }
+    if (failed && !report.relations.back().target_pattern.empty()) {
+      relation_check& last = report.relations.back();
+      for (std::size_t i = 0; i < out_.install.size(); ++i) {
+        if (specs_.find_software_id(last.target_pattern, out_.install[i].requested.id)) {
+          last.requested_matches.push_back(i);
+        }
+      }
+    }
     const bool expect_failure = stops_walk(report.status);
     if (failed != expect_failure) {
       out_.consistent = false;

@@ -62,6 +62,10 @@ struct relation_check {
   int candidate = -1;
   // Matching entries passed over because they are marked for removal.
   std::vector<int> passed_over;
+  // For a relation that fails: the install-list entries (by index, in request
+  // order, whatever their status) whose id the target pattern matches, so that
+  // a hint can be checked against what the request already does.
+  std::vector<std::size_t> requested_matches;
 
   bool ok() const;
 };

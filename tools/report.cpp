@@ -8,7 +8,7 @@ namespace oxpm {
 namespace {
 
 std::string label(const std::string& id, const ox::version& v) {
-  return printable(id) + " " + v.getversion();
+  return shown_id(id) + " " + v.getversion();
 }
 
 std::string label(const ox::software& sw) {
@@ -70,10 +70,10 @@ class text_report {
   std::size_t id_width() const {
     std::size_t width = 0;
     for (std::size_t k = 0; k < facts_.installed_count; ++k) {
-      width = std::max(width, printable(result_.resolved[k].id).size());
+      width = std::max(width, shown_id(result_.resolved[k].id).size());
     }
     for (const ox::software& sw : result_.install) {
-      width = std::max(width, printable(sw.id).size() + 3);
+      width = std::max(width, shown_id(sw.id).size() + 3);
     }
     return std::min<std::size_t>(width, 40);
   }
@@ -90,7 +90,7 @@ class text_report {
   }
 
   std::string row(const std::string& id, const ox::version& v, std::size_t width) const {
-    return "  " + pad(printable(id), width) + "  " + pad(v.getversion(), version_column_);
+    return "  " + pad(shown_id(id), width) + "  " + pad(v.getversion(), version_column_);
   }
 
   std::string removal_reasons(std::size_t k) const {
@@ -107,7 +107,7 @@ class text_report {
         case removal::why_t::uninstalled:
           text = "uninstalled by " + label(result_.install[r.by]);
           if (r.product != result_.resolved[k].id) {
-            text += " (its uninstalls list " + printable(r.product) + ")";
+            text += " (its uninstalls list " + shown_id(r.product) + ")";
           }
           break;
       }
@@ -159,7 +159,7 @@ class text_report {
     if (!facts_.uninstall_unmatched.empty()) {
       out_ << look_.bold("Uninstall requests that name nothing installed:") << "\n";
       for (std::size_t u : facts_.uninstall_unmatched) {
-        out_ << "  " << printable(result_.uninstall[u].id) << "  (nothing to remove)\n";
+        out_ << "  " << shown_id(result_.uninstall[u].id) << "  not installed, nothing to remove\n";
       }
     }
   }
@@ -203,7 +203,7 @@ class text_report {
       const entry_report& entry = facts_.install[i];
       const std::string number = std::to_string(i + 1) + ". ";
       out_ << "  " << number
-           << pad(printable(entry.requested.id), width > number.size() ? width - number.size() : 0)
+           << pad(shown_id(entry.requested.id), width > number.size() ? width - number.size() : 0)
            << "  " << pad(entry.requested.version.getversion(), version_column_) << "  "
            << status_text(entry) << "\n";
     }
@@ -223,9 +223,144 @@ class text_report {
     return "\"" + printable(check.version_text) + "\" (" + human_ranges(check.versions) + ")";
   }
 
+  // What the request already holds of a relation's target: the first entry
+  // whose id the target's pattern matches and whose version is in the
+  // relation's ranges, accepted before the examined entry (`before`), or
+  // requested after it (`after`); -1 when none.
+  struct requested_target {
+    int before = -1;
+    int after = -1;
+    int left_out = -1;  // in range, before it, but without specification entry
+  };
+
+  requested_target find_requested(const relation_check& check) const {
+    requested_target found;
+    const auto at = static_cast<std::size_t>(facts_.stopped_at);
+    for (std::size_t i : check.requested_matches) {
+      const entry_report& match = facts_.install[i];
+      if (i == at || !check.versions.is_within(match.requested.version)) {
+        continue;
+      }
+      if (i < at && match.result_index >= 0 && found.before < 0) {
+        found.before = static_cast<int>(i);
+      } else if (i < at && match.status == entry_status::no_spec_entry && found.left_out < 0) {
+        found.left_out = static_cast<int>(i);
+      } else if (i > at && found.after < 0) {
+        found.after = static_cast<int>(i);
+      }
+    }
+    return found;
+  }
+
+  // The installed software that decided a relation, found before what the
+  // request holds of the target; installing the target does not replace it,
+  // because an install replaces only installed software with its own id or
+  // catalog id (or what its uninstalls name).
+  void explain_shadow(const relation_check& check, const ox::software& requested) {
+    const ox::installing_software& candidate =
+        result_.resolved[static_cast<std::size_t>(check.candidate)];
+    out_ << "  " << label(requested) << " is requested before it, but the installed "
+         << label(candidate.id, candidate.version) << "\n  answers to " << shown_id(check.sref)
+         << "'s ids (\"" << printable(check.target_pattern)
+         << "\") and is found first: only the first match counts.\n";
+    out_ << "  Installing " << label(requested) << " does not replace " << shown_id(candidate.id)
+         << ": an install replaces only\n  installed software with the same id or catalog id.\n";
+  }
+
+  bool installed_candidate(const relation_check& check) const {
+    return check.candidate >= 0 && static_cast<std::size_t>(check.candidate) < facts_.installed_count;
+  }
+
+  const std::string& candidate_id(const relation_check& check) const {
+    return result_.resolved[static_cast<std::size_t>(check.candidate)].id;
+  }
+
+  // Every hint is checked against the request: it never proposes what the
+  // request already does.
+  void depends_hint(const entry_report& entry, const relation_check& check) {
+    const std::string who = label(entry.requested);
+    const std::string sref = shown_id(check.sref);
+    const requested_target found = find_requested(check);
+    if (found.left_out >= 0) {
+      out_ << "  " << label(facts_.install[static_cast<std::size_t>(found.left_out)].requested)
+           << " is requested before it, but left out: the specification has no entry for that "
+              "version.\n";
+      out_ << "  Hint: request a version of " << sref
+           << " in those versions that the specification has, before " << who << ".\n";
+      return;
+    }
+    // An installed match that requesting the target leaves in place.
+    const bool shadowed = installed_candidate(check) && candidate_id(check) != check.sref;
+    if (found.before >= 0 && shadowed) {
+      explain_shadow(check, facts_.install[static_cast<std::size_t>(found.before)].requested);
+      out_ << "  Hint: uninstall " << shown_id(candidate_id(check)) << " in the same request.\n";
+      return;
+    }
+    if (found.after >= 0) {
+      const std::string later = label(facts_.install[static_cast<std::size_t>(found.after)].requested);
+      out_ << "  " << later << " is requested, but after " << who << ".\n";
+      out_ << "  Hint: ";
+      if (shadowed) {
+        out_ << "uninstall " << shown_id(candidate_id(check)) << " and ";
+      }
+      out_ << "request " << later << " before " << who << ".\n";
+      return;
+    }
+    if (check.candidate >= 0 && !installed_candidate(check)) {
+      const ox::installing_software& candidate =
+          result_.resolved[static_cast<std::size_t>(check.candidate)];
+      out_ << "  Hint: request " << sref << " in those versions instead of "
+           << label(candidate.id, candidate.version) << ".\n";
+      return;
+    }
+    out_ << "  Hint: ";
+    if (shadowed) {
+      out_ << "uninstall " << shown_id(candidate_id(check)) << " and ";
+    }
+    out_ << "request " << sref << " in those versions before " << who
+         << (shadowed ? ", in the same request" : "") << ".\n";
+  }
+
+  void compatible_hint(const entry_report& entry, const relation_check& check) {
+    const std::string who = label(entry.requested);
+    const std::string sref = shown_id(check.sref);
+    const ox::installing_software& candidate =
+        result_.resolved[static_cast<std::size_t>(check.candidate)];
+    const std::string other = "a version of " + shown_id(entry.requested.id) +
+                              " that is compatible with " +
+                              label(candidate.id, candidate.version);
+    const requested_target found = find_requested(check);
+    const bool shadowed = installed_candidate(check) && candidate.id != check.sref;
+    if (found.before >= 0 && shadowed) {
+      explain_shadow(check, facts_.install[static_cast<std::size_t>(found.before)].requested);
+      out_ << "  Hint: uninstall " << shown_id(candidate.id) << " in the same request, or request "
+           << other << ".\n";
+      return;
+    }
+    if (found.after >= 0) {
+      const std::string later =
+          label(facts_.install[static_cast<std::size_t>(found.after)].requested);
+      out_ << "  " << later << " is requested, but after " << who << ".\n";
+      out_ << "  Hint: " << (shadowed ? "uninstall " + shown_id(candidate.id) + " and " : "")
+           << "request " << later << " before " << who << ", or request " << other << ".\n";
+      return;
+    }
+    out_ << "  Hint: ";
+    if (!installed_candidate(check)) {
+      out_ << "request a version of " << sref << " in that range instead of "
+           << label(candidate.id, candidate.version);
+    } else {
+      if (shadowed) {
+        out_ << "uninstall " << shown_id(candidate.id) << " and ";
+      }
+      out_ << "request a version of " << sref << " in that range before " << who;
+    }
+    out_ << ", or " << other << ".\n";
+  }
+
   void explain_relation(const entry_report& entry, const relation_check& check) {
     const std::string who = label(entry.requested);
-    const std::string sref = printable(check.sref);
+    const std::string sref = shown_id(check.sref);
     if (check.kind == relation_check::kind_t::depends) {
       out_ << "  " << who << " depends on " << sref << " in versions " << requirement(check);
       switch (check.outcome) {
@@ -236,7 +371,7 @@ class text_report {
         case relation_check::outcome_t::missing:
           out_ << ",\n  but no software installed or requested before it is " << sref
                << " (ids matching \"" << printable(check.target_pattern) << "\").\n";
-          out_ << "  Hint: request " << sref << " in those versions before " << who << ".\n";
+          depends_hint(entry, check);
           return;
         case relation_check::outcome_t::marked: {
           const std::size_t k = static_cast<std::size_t>(check.candidate);
@@ -249,7 +384,7 @@ class text_report {
         }
         case relation_check::outcome_t::wrong_version:
           out_ << ",\n  but " << candidate_text(check.candidate) << " is outside that range.\n";
-          out_ << "  Hint: request " << sref << " in those versions before " << who << ".\n";
+          depends_hint(entry, check);
           return;
         default:
           out_ << ".\n";
@@ -259,11 +394,7 @@ class text_report {
     out_ << "  " << who << " is compatible with " << sref << " only in "
          << human_ranges(check.versions) << ",\n  but " << candidate_text(check.candidate)
          << " is outside that range.\n";
-    out_ << "  Hint: request a version of " << sref << " in that range before " << who
-         << ", or a version of " << printable(entry.requested.id) << " that is compatible with "
-         << label(result_.resolved[static_cast<std::size_t>(check.candidate)].id,
-                  result_.resolved[static_cast<std::size_t>(check.candidate)].version)
-         << ".\n";
+    compatible_hint(entry, check);
   }
 
   // The library's own findings, when the walk could not be replayed.
@@ -293,8 +424,8 @@ class text_report {
   void explain_stop_reason(const entry_report& entry) {
     if (entry.status == entry_status::obsolete) {
       out_ << "  Version " << entry.requested.version.getversion() << " of "
-           << printable(entry.requested.id) << " is obsolete: its catalog entry "
-           << printable(entry.spec.sref);
+           << shown_id(entry.requested.id) << " is obsolete: its catalog entry "
+           << shown_id(entry.spec.sref);
       if (!entry.spec.name.empty()) {
         out_ << " (\"" << printable(entry.spec.name) << "\")";
       }
@@ -307,7 +438,7 @@ class text_report {
              << human_ranges(entry.spec.obsoletes[entry.obsolete_hits[n]]);
       }
       out_ << " obsolete.\n";
-      out_ << "  Hint: request a version of " << printable(entry.requested.id)
+      out_ << "  Hint: request a version of " << shown_id(entry.requested.id)
            << " that is not obsolete.\n";
       return;
     }
@@ -323,7 +454,7 @@ class text_report {
   void explain_left_out(const entry_report& entry) {
     out_ << "\n" << look_.bold("Why " + label(entry.requested) + " was left out:") << "\n";
     if (!entry.id_known) {
-      out_ << "  No catalog entry answers to the id " << printable(entry.requested.id);
+      out_ << "  No catalog entry answers to the id " << shown_id(entry.requested.id);
       if (!options_.platform.empty()) {
         out_ << " for platform \"" << printable(options_.platform) << "\"";
       }
@@ -337,7 +468,7 @@ class text_report {
         covered.push_back(human_ranges(spec.versions));
       }
     }
-    out_ << "  The catalog has entries for " << printable(entry.requested.id)
+    out_ << "  The catalog has entries for " << shown_id(entry.requested.id)
          << ", but none for version " << entry.requested.version.getversion();
     if (!covered.empty()) {
       out_ << "; they cover ";

@@ -90,8 +90,41 @@ void session::add_log_sink(std::shared_ptr<ox_refhost::log_sink> sink) {
   logger_.add_sink(std::move(sink));
 }
 
+namespace {
+
+// The platform names that "platforms" attributes of the text hold, added to
+// `names` in order of appearance. Read from the raw text: it only serves to
+// tell a user which names the catalog uses.
+void collect_platforms(const std::string& content, std::vector<std::string>& names) {
+  static const std::string kAttribute = "platforms=";
+  for (std::size_t at = content.find(kAttribute); at != std::string::npos;
+       at = content.find(kAttribute, at + 1)) {
+    const std::size_t open = at + kAttribute.size();
+    if (open >= content.size() || (content[open] != '"' && content[open] != '\'')) {
+      continue;
+    }
+    const std::size_t close = content.find(content[open], open + 1);
+    if (close == std::string::npos) {
+      return;
+    }
+    const std::string value = content.substr(open + 1, close - open - 1);
+    std::size_t start = 0;
+    while (start < value.size()) {
+      const std::size_t end = std::min(value.find_first_of(" \t\r\n,;|", start), value.size());
+      const std::string name = value.substr(start, end - start);
+      if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+        names.push_back(name);
+      }
+      start = end + 1;
+    }
+  }
+}
+
+}  // namespace
+
 void session::load_specs(const std::vector<std::string>& files, const std::string& platform) {
   spec_mgr_->set_platform(platform);
+  std::vector<std::string> platforms;
   for (const std::string& file : files) {
     std::string content;
     try {
@@ -110,6 +143,20 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
       message += " (host error " + describe_code(error.code()) + ")";
       throw input_error(message);
     }
+    if (!platform.empty()) {
+      collect_platforms(content, platforms);
+    }
+  }
+  // Nothing imported for a platform that the catalog names nowhere: most
+  // likely a typing mistake, and every request would only find no entry.
+  if (!platform.empty() && spec_mgr_->get_specs().empty() && !platforms.empty()) {
+    std::string names;
+    for (std::size_t i = 0; i < platforms.size(); ++i) {
+      names += (i == 0 ? "" : i + 1 == platforms.size() ? " and " : ", ") + quoted(platforms[i]);
+    }
+    throw input_error("--platform " + quoted(platform) +
+                      ": no entry of the catalog is for this platform; the catalog names " +
+                      names);
   }
 }
 

@@ -52,7 +52,9 @@ class session {
   void add_log_sink(std::shared_ptr<ox_refhost::log_sink> sink);
 
   // Sets the platform, then imports each file in order. Throws input_error
-  // naming the file and the reason when one cannot be read or loaded.
+  // naming the file and the reason when one cannot be read or loaded, and
+  // when the platform leaves nothing to import while the catalog names
+  // platforms (the message lists them).
   void load_specs(const std::vector<std::string>& files, const std::string& platform);
 
   // Points the store at the source and reads it, so that a source that

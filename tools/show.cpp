@@ -25,7 +25,7 @@ void list(std::ostringstream& out, const style& look, const char* heading,
 }
 
 std::string named(const ox::software& sw) {
-  return printable(sw.id) + (sw.name.empty() ? std::string() : " (" + in_quotes(sw.name) + ")");
+  return shown_id(sw.id) + (sw.name.empty() ? std::string() : " (" + in_quotes(sw.name) + ")");
 }
 
 using json = nlohmann::ordered_json;
@@ -167,7 +167,7 @@ const char* action_name(ox::conflict_action action) {
 
 std::string render_spec(const ox::software_spec& spec, const style& look) {
   std::ostringstream out;
-  out << look.bold(printable(spec.sref));
+  out << look.bold(shown_id(spec.sref));
   if (!spec.name.empty()) {
     out << " (" << in_quotes(spec.name) << ")";
   }
@@ -199,14 +199,14 @@ std::string render_spec(const ox::software_spec& spec, const style& look) {
 
   items.clear();
   for (const ox::depend& dep : spec.depends) {
-    items.push_back(printable(dep.sref) + " " + in_quotes(dep.version_text) + " (" +
+    items.push_back(shown_id(dep.sref) + " " + in_quotes(dep.version_text) + " (" +
                     human_ranges(dep.versions) + ")");
   }
   list(out, look, "depends:", items);
 
   items.clear();
   for (const ox::compatible& comp : spec.compatibles) {
-    items.push_back(printable(comp.sref) + " " + human_ranges(comp.versions));
+    items.push_back(shown_id(comp.sref) + " " + human_ranges(comp.versions));
   }
   list(out, look, "compatibles:", items);
 
