@@ -262,8 +262,10 @@ TEST(SystemSoftwareDatabaseManagerTest, RescanOverADpkgStatusFile) {
   mgr.rescan();
   EXPECT_EQ(listed(mgr.get_installed_product_list()),
             (std::vector<std::string>{"bash=5.2.15.0", "coreutils=9.1.0.0"}));
-  EXPECT_EQ(host.lines(), (std::vector<std::string>{kStartLine, taken_line("bash", "5.2.15-2+b2"),
-                                                    taken_line("coreutils", "9.1-1")}));
+  // The store reads Debian's versions into four parts before the library
+  // sees them.
+  EXPECT_EQ(host.lines(), (std::vector<std::string>{kStartLine, taken_line("bash", "5.2.15.0"),
+                                                    taken_line("coreutils", "9.1.0.0")}));
 }
 
 }  // namespace

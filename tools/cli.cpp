@@ -182,7 +182,7 @@ void check_one_standard_input(const resolve_args& args, bool dpkg_given) {
       names += (i == 0 ? "" : i + 1 == takers.size() ? " and " : ", ") + takers[i];
     }
     throw input_error("standard input (-) can feed only one input, and " + names +
-                      " all name it");
+                      (takers.size() == 2 ? " both" : " all") + " name it");
   }
 }
 
@@ -538,8 +538,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "oxpm");
   app.require_subcommand(1);
   app.set_version_flag("--version", "oxpm " OXPM_VERSION, "Print the version of oxpm and exit");
-  app.footer(
-      "Run 'oxpm COMMAND --help' or 'oxpm help COMMAND' for the options of a command.");
+  app.footer("Run 'oxpm COMMAND --help' or 'oxpm help COMMAND' for the options of a command.");
 
   resolve_args resolve_options;
   CLI::App* resolve = app.add_subcommand(

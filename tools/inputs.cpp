@@ -113,8 +113,8 @@ std::vector<request_entry> read_list(const json& list, const std::string& where,
     if (has_version) {
       check_version(entry.version_text, here);
     } else if (need == version_need::required) {
-      throw input_error(here + ": \"version\" is missing (an install entry needs one: " +
-                        kVersionForm + ")");
+      throw input_error(
+          here + ": \"version\" is missing (an install entry needs one: " + kVersionForm + ")");
     }
     entry.has_version = has_version;
     entries.push_back(std::move(entry));
@@ -245,8 +245,7 @@ request parse_request_json(const std::string& text, const std::string& source) {
     if (field.key() == "install") {
       result.install = read_list(field.value(), source + ": install", version_need::required);
     } else if (field.key() == "uninstall") {
-      result.uninstall =
-          read_list(field.value(), source + ": uninstall", version_need::optional);
+      result.uninstall = read_list(field.value(), source + ": uninstall", version_need::optional);
     } else {
       throw input_error(source + ": unknown key \"" + field.key() +
                         "\" (expected \"install\" and \"uninstall\")");

@@ -268,7 +268,8 @@ class text_report {
   }
 
   bool installed_candidate(const relation_check& check) const {
-    return check.candidate >= 0 && static_cast<std::size_t>(check.candidate) < facts_.installed_count;
+    return check.candidate >= 0 &&
+           static_cast<std::size_t>(check.candidate) < facts_.installed_count;
   }
 
   const std::string& candidate_id(const relation_check& check) const {
@@ -297,7 +298,8 @@ class text_report {
       return;
     }
     if (found.after >= 0) {
-      const std::string later = label(facts_.install[static_cast<std::size_t>(found.after)].requested);
+      const std::string later =
+          label(facts_.install[static_cast<std::size_t>(found.after)].requested);
       out_ << "  " << later << " is requested, but after " << who << ".\n";
       out_ << "  Hint: ";
       if (shadowed) {
@@ -327,8 +329,7 @@ class text_report {
     const ox::installing_software& candidate =
         result_.resolved[static_cast<std::size_t>(check.candidate)];
     const std::string other = "a version of " + shown_id(entry.requested.id) +
-                              " that is compatible with " +
-                              label(candidate.id, candidate.version);
+                              " that is compatible with " + label(candidate.id, candidate.version);
     const requested_target found = find_requested(check);
     const bool shadowed = installed_candidate(check) && candidate.id != check.sref;
     if (found.before >= 0 && shadowed) {

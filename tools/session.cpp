@@ -1,16 +1,16 @@
 #include "session.hpp"
 
 #include <algorithm>
-#include <mutex>
 #include <cstring>
+#include <mutex>
 #include <pugixml.hpp>
 #include <utility>
 
+#include "style.hpp"
 #include "tarvik/ox/host/ox_utils.h"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/registry_store.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
-#include "style.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -155,8 +155,7 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
       names += (i == 0 ? "" : i + 1 == platforms.size() ? " and " : ", ") + quoted(platforms[i]);
     }
     throw input_error("--platform " + quoted(platform) +
-                      ": no entry of the catalog is for this platform; the catalog names " +
-                      names);
+                      ": no entry of the catalog is for this platform; the catalog names " + names);
   }
 }
 
@@ -175,9 +174,8 @@ void session::use_installed(const installed_source& source) {
     }
     std::vector<ox_refhost::installed_application> applications;
     std::string reason;
-    const ox_error_e code = inventory
-                                ? ox_refhost::parse_inventory_json(text, applications, reason)
-                                : ox_refhost::parse_dpkg_status(text, applications, reason);
+    const ox_error_e code = inventory ? ox_refhost::parse_inventory_json(text, applications, reason)
+                                      : ox_refhost::parse_dpkg_status(text, applications, reason);
     if (code != OX_OK) {
       throw input_error(what + input_name(source.path) + ": " + reason + " (host error " +
                         describe_code(code) + ")");
@@ -270,9 +268,8 @@ std::string declared_encoding(const std::string& content) {
     return {};
   }
   const std::size_t close = content.find(content[quote], quote + 1);
-  return close == std::string::npos || close > end
-             ? std::string()
-             : content.substr(quote + 1, close - quote - 1);
+  return close == std::string::npos || close > end ? std::string()
+                                                   : content.substr(quote + 1, close - quote - 1);
 }
 
 // The offset of the first byte that is not part of well-formed UTF-8 (or is
@@ -319,6 +316,29 @@ std::size_t first_bad_byte(const std::string& content) {
   return std::string::npos;
 }
 
+// Where elements first nest deeper than the host allows, by a light scan of
+// the raw text (the host bounds the depth before it parses, so a text too
+// deep is refused for that even when it is broken further on); npos if never.
+std::size_t too_deep_at(const std::string& content) {
+  std::size_t depth = 0;
+  for (std::size_t at = content.find('<'); at != std::string::npos;
+       at = content.find('<', at + 1)) {
+    const char next = at + 1 < content.size() ? content[at + 1] : '\0';
+    if (next == '/') {
+      depth -= depth > 0 ? 1 : 0;
+    } else if (next != '!' && next != '?') {
+      const std::size_t close = content.find('>', at);
+      if (close == std::string::npos) {
+        break;
+      }
+      if (content[close - 1] != '/' && ++depth > ox_refhost::kMaxXmlElementDepth) {
+        return at;
+      }
+    }
+  }
+  return std::string::npos;
+}
+
 std::string hex_byte(unsigned char c) {
   static const char kHex[] = "0123456789ABCDEF";
   return std::string("0x") + kHex[c >> 4] + kHex[c & 0xf];
@@ -341,13 +361,18 @@ std::string xml_diagnosis(const std::string& content) {
     if (byte == 0) {
       return line + "a NUL byte; a catalog is UTF-8 text without NUL";
     }
-    std::string message = line + "not UTF-8: the byte " + hex_byte(byte) +
-                          " cannot stand there in UTF-8";
+    std::string message =
+        line + "not UTF-8: the byte " + hex_byte(byte) + " cannot stand there in UTF-8";
     const std::string declared = declared_encoding(content);
     if (!declared.empty()) {
       message += " (the XML declaration names the encoding " + quoted(declared) + ")";
     }
     return message + "; a catalog must be UTF-8";
+  }
+  const std::size_t deep = too_deep_at(content);
+  if (deep != std::string::npos) {
+    return "line " + std::to_string(line_at(content, deep)) + ": elements nest deeper than " +
+           std::to_string(ox_refhost::kMaxXmlElementDepth) + " levels, the most allowed";
   }
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_buffer(
@@ -362,17 +387,13 @@ std::string xml_diagnosis(const std::string& content) {
   pugi::xml_node node = document.first_child();
   while (node) {
     if (node.type() == pugi::node_element) {
-      const std::string line = "line " + std::to_string(line_at(
-                                             content, static_cast<std::size_t>(std::max<std::ptrdiff_t>(
-                                                          node.offset_debug(), 0)))) +
-                               ": ";
-      if (depth + 1 > ox_refhost::kMaxXmlElementDepth) {
-        return line + "elements nest deeper than " +
-               std::to_string(ox_refhost::kMaxXmlElementDepth) + " levels, the most allowed";
-      }
+      const std::string line =
+          "line " +
+          std::to_string(line_at(content, static_cast<std::size_t>(
+                                              std::max<std::ptrdiff_t>(node.offset_debug(), 0)))) +
+          ": ";
       if (depth == 0 && ++top_level > 1) {
-        return line + "a second document element " + quoted(node.name()) +
-               "; a document has one";
+        return line + "a second document element " + quoted(node.name()) + "; a document has one";
       }
       for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
         for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute()) {

@@ -370,8 +370,7 @@ TEST(RefhostStoreTest, InventoryJsonNestingLimitIsExact) {
   // Top-level array and entry object are levels 1 and 2; 62 more fit (and
   // the entry is then refused for its unknown key), 63 do not.
   const auto nested = [](std::size_t levels) {
-    return "[{\"id\": \"A\", \"x\": " + std::string(levels, '[') + std::string(levels, ']') +
-           "}]";
+    return "[{\"id\": \"A\", \"x\": " + std::string(levels, '[') + std::string(levels, ']') + "}]";
   };
   apps out;
   std::string error;
@@ -442,10 +441,12 @@ TEST(RefhostStoreTest, DpkgStatusTakesPackagesWhoseFilesAreInstalled) {
       "Package: empty-version\n"
       "Version:\n"
       "Status: install ok installed\n";
-  const apps expected = {
-      {"libc6", std::string("2.36.0.0")},            {"held-pkg", std::string("4.5.0.0")},
-      {"lower-case-fields", std::string("7.1.0.0")}, {"no-version", std::nullopt},
-      {"libc6", std::string("2.36.0.0")},            {"empty-version", std::string("0.0.0.0")}};
+  const apps expected = {{"libc6", std::string("2.36.0.0")},
+                         {"held-pkg", std::string("4.5.0.0")},
+                         {"lower-case-fields", std::string("7.1.0.0")},
+                         {"no-version", std::nullopt},
+                         {"libc6", std::string("2.36.0.0")},
+                         {"empty-version", std::string("0.0.0.0")}};
   EXPECT_EQ(parse_dpkg_ok(status), expected);
 }
 
@@ -460,17 +461,17 @@ TEST(RefhostStoreTest, DebianVersionsReadAsTheirUpstreamsLeadingNumbers) {
       {"2025b-0+deb12u2", "2025.0.0.0"},
       {"20230311+deb12u1", "20230311.0.0.0"},
       {"1:9.2p1-2+deb12u3", "9.2.0.0"},
-      {"2.9.14+dfsg.1-1", "2.9.14.0"},   // the tail ends the numbers, dots and all
-      {"1.2.3.4.5-1", "1.2.3.4"},        // a fifth piece is dropped
-      {"1.2a.3", "1.2.0.0"},             // a letter ends the numbers
+      {"2.9.14+dfsg.1-1", "2.9.14.0"},  // the tail ends the numbers, dots and all
+      {"1.2.3.4.5-1", "1.2.3.4"},       // a fifth piece is dropped
+      {"1.2a.3", "1.2.0.0"},            // a letter ends the numbers
       {"3.0~rc1-1", "3.0.0.0"},
-      {"1.-2", "1.0.0.0"},               // a dot without a digit after it
+      {"1.-2", "1.0.0.0"},  // a dot without a digit after it
       {"0.23.22-1", "0.23.22.0"},
       {"7", "7.0.0.0"},
       {"99999999999.1", "4294967295.1.0.0"},
-      {"a1.2-3", "0.0.0.0"},             // no leading number
-      {"x:1.2", "0.0.0.0"},              // not an epoch: no leading number either
-      {"1:2:3.4-5", "2.0.0.0"},          // upstream "2:3.4": a colon ends the numbers
+      {"a1.2-3", "0.0.0.0"},     // no leading number
+      {"x:1.2", "0.0.0.0"},      // not an epoch: no leading number either
+      {"1:2:3.4-5", "2.0.0.0"},  // upstream "2:3.4": a colon ends the numbers
       {"", "0.0.0.0"},
   };
   for (const auto& c : cases) {

@@ -27,17 +27,20 @@ std::string error_of(const std::string& text) {
 
 TEST(RequestJsonTest, ReadsBothListsInOrder) {
   const request asked = parse_request_json(
-      R"({"uninstall": [{"id": "U", "version": "1.0"}],
-          "install": [{"id": "B", "version": "2.0", "name": "Bee"}, {"id": "A", "version": ""}]})",
+      R"({"uninstall": [{"id": "U", "version": "1.0"}, {"id": "V"}],
+          "install": [{"id": "B", "version": "2.0", "name": "Bee"}, {"id": "A", "version": "0.0.0.0"}]})",
       "r");
   ASSERT_EQ(asked.install.size(), 2u);
   EXPECT_EQ(asked.install[0].id, "B");
   EXPECT_EQ(asked.install[0].version_text, "2.0");
   EXPECT_EQ(asked.install[0].name, "Bee");
   EXPECT_EQ(asked.install[1].id, "A");
-  EXPECT_EQ(asked.install[1].version_text, "");
-  ASSERT_EQ(asked.uninstall.size(), 1u);
+  EXPECT_EQ(asked.install[1].version_text, "0.0.0.0");
+  ASSERT_EQ(asked.uninstall.size(), 2u);
   EXPECT_EQ(asked.uninstall[0].id, "U");
+  EXPECT_TRUE(asked.uninstall[0].has_version);
+  EXPECT_EQ(asked.uninstall[1].id, "V");
+  EXPECT_FALSE(asked.uninstall[1].has_version);
 
   const request empty = parse_request_json("{}", "r");
   EXPECT_TRUE(empty.install.empty());
@@ -65,8 +68,10 @@ TEST(RequestJsonTest, RefusesMalformedAndMisshapenRequestsNamingTheSpot) {
       {"{\"install\": [{\"id\": \"A\\u0000B\", \"version\": \"1\"}]}", "contains a NUL character"},
       {"{\"install\": [{\"id\": \"A\", \"version\": \"1\", \"extra\": true}]}",
        "unknown key \"extra\""},
-      {"{\"install\": [{\"id\": \"A\", \"version\": \"1\"}, {\"id\": \"B\"}]}",
+      {"{\"install\": [{\"id\": \"A\", \"version\": \"1.0\"}, {\"id\": \"B\"}]}",
        "install[1]: \"version\" is missing"},
+      {"{\"uninstall\": [{\"id\": \"A\", \"version\": \"\"}]}",
+       "uninstall[0]: the version \"\" is not a version"},
   };
   for (const bad_case& c : cases) {
     EXPECT_NE(error_of(c.text).find(c.expected), std::string::npos)
@@ -82,23 +87,29 @@ TEST(RequestJsonTest, DeepNestingIsRefusedWithoutRecursing) {
 
 TEST(AssignmentTest, SplitsAtTheLastEquals) {
   const request_entry plain = parse_assignment("halden-db=5.2", "--install");
+  EXPECT_TRUE(plain.has_version);
   EXPECT_EQ(plain.id, "halden-db");
   EXPECT_EQ(plain.version_text, "5.2");
   const request_entry with_equals = parse_assignment("a=b=1.0", "--install");
   EXPECT_EQ(with_equals.id, "a=b");
   EXPECT_EQ(with_equals.version_text, "1.0");
-  const request_entry empty_version = parse_assignment("a=", "--uninstall");
-  EXPECT_EQ(empty_version.id, "a");
-  EXPECT_EQ(empty_version.version_text, "");
+  const request_entry id_only = parse_assignment("a", "--uninstall", version_need::optional);
+  EXPECT_EQ(id_only.id, "a");
+  EXPECT_FALSE(id_only.has_version);
 
   for (const char* bad : {"", "halden-db", "=1.0"}) {
     try {
-      (void)parse_assignment(bad, "--uninstall");
+      (void)parse_assignment(bad, "--install");
       ADD_FAILURE() << "accepted " << bad;
     } catch (const input_error& error) {
-      EXPECT_NE(std::string(error.what()).find("--uninstall"), std::string::npos);
+      EXPECT_NE(std::string(error.what()).find("--install"), std::string::npos);
       EXPECT_NE(std::string(error.what()).find("expected ID=VERSION"), std::string::npos);
     }
+  }
+  for (const char* bad : {"a=", "a=1", "a=1.2.3.4.5", "a=1.x", "a=.1", "a=1.", "a=+1.0",
+                          "a=4294967296.0", "a= 1.0"}) {
+    EXPECT_THROW((void)parse_assignment(bad, "--uninstall", version_need::optional), input_error)
+        << bad;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -449,12 +450,19 @@ TEST_F(OxpmCliTest, CommandLineEntriesFollowTheRequestFile) {
   EXPECT_EQ(result["ok"], false);
 }
 
-TEST_F(OxpmCliTest, AnEmptyRequestIsTheLibrarysError) {
-  const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml")});
-  EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, "");
-  EXPECT_TRUE(contains(run.err, "code 2 (OX_ERROR_INVALID_ARGUMENT)")) << run.err;
-  EXPECT_TRUE(contains(run.err, "nothing to install or uninstall")) << run.err;
+TEST_F(OxpmCliTest, AnEmptyRequestIsAUsageError) {
+  const std::string empty = write("empty.json", "{\"install\": [], \"uninstall\": []}");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"resolve", "--spec", example("halden-spec.xml")},
+        std::vector<std::string>{"resolve", "--spec", example("halden-spec.xml"), "--request",
+                                 empty}}) {
+    const outcome run = oxpm(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "oxpm: the request is empty: nothing to install or uninstall (give --install "
+              "ID=VERSION, --uninstall ID or --request FILE with entries)\n");
+  }
 }
 
 TEST_F(OxpmCliTest, UnreadableAndMalformedInputsExitTwoNamingTheFile) {
@@ -480,19 +488,19 @@ TEST_F(OxpmCliTest, UnreadableAndMalformedInputsExitTwoNamingTheFile) {
        {"request " + broken_request + ": malformed JSON"}},
       {{"resolve", "--spec", spec, "--request", shapeless_request},
        {"request " + shapeless_request + ": a request must be a JSON object"}},
-      {{"resolve", "--spec", spec, "--installed", broken_inventory, "--install", "a=1"},
+      {{"resolve", "--spec", spec, "--installed", broken_inventory, "--install", "a=1.0"},
        {"inventory " + broken_inventory, "OX_ERROR_PARSE"}},
-      {{"resolve", "--spec", spec, "--installed", "/nonexistent/inv.json", "--install", "a=1"},
+      {{"resolve", "--spec", spec, "--installed", "/nonexistent/inv.json", "--install", "a=1.0"},
        {"/nonexistent/inv.json", "OX_ERROR_IO"}},
-      {{"resolve", "--spec", spec, "--dpkg-status", broken_status, "--install", "a=1"},
+      {{"resolve", "--spec", spec, "--dpkg-status", broken_status, "--install", "a=1.0"},
        {"dpkg status " + broken_status, "OX_ERROR_PARSE"}},
       {{"resolve", "--spec", spec, "--install", "halden-db"},
-       {"--install \"halden-db\": expected ID=VERSION"}},
-      {{"resolve", "--spec", spec, "--install", "a=1", "--log", "/nonexistent/dir/oxpm.log"},
+       {"--install \"halden-db\": expected ID=VERSION, VERSION being two to four"}},
+      {{"resolve", "--spec", spec, "--install", "a=1.0", "--log", "/nonexistent/dir/oxpm.log"},
        {"cannot write the log: /nonexistent/dir/oxpm.log"}},
       {{"resolve", "--spec", spec, "--installed", "x", "--dpkg-status"}, {"excludes"}},
-      {{"resolve", "--spec", spec, "--format", "xml", "--install", "a=1"}, {"--format"}},
-      {{"resolve", "--install", "a=1"}, {"--spec"}},
+      {{"resolve", "--spec", spec, "--format", "xml", "--install", "a=1.0"}, {"--format"}},
+      {{"resolve", "--install", "a=1.0"}, {"--spec"}},
       {{"resolve", "--spec", spec, "--frobnicate"}, {"--frobnicate"}},
       {{}, {"subcommand"}},
       {{"graph", "--spec", spec, "--format", "json", "--install", "a=1"}, {"--format"}},
@@ -605,21 +613,45 @@ TEST_F(OxpmCliTest, EveryInputCanComeFromAPipe) {
       {&dpkg_run, "--dpkg-status"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> piped = *c.first;
-    const auto value = std::find(piped.begin(), piped.end(), c.second) + 1;
-    ASSERT_NE(value, piped.end());
-    const std::string input = slurp(*value);
-    ASSERT_FALSE(input.empty()) << *value;
-    *value = "/dev/stdin";
+    for (const char* name : {"/dev/stdin", "-"}) {
+      std::vector<std::string> piped = *c.first;
+      const auto value = std::find(piped.begin(), piped.end(), c.second) + 1;
+      ASSERT_NE(value, piped.end());
+      const std::string input = slurp(*value);
+      ASSERT_FALSE(input.empty()) << *value;
+      *value = name;
 
-    const outcome expected = oxpm(*c.first);
-    ASSERT_NE(expected.status, 2) << expected.err;
-    ASSERT_NE(expected.out, "");
-    const outcome got = run_program(OXPM_BINARY, piped, scratch_, nullptr, &input);
-    EXPECT_EQ(got.status, expected.status) << c.second << "\n" << got.err;
-    EXPECT_EQ(got.out, expected.out) << c.second;
-    EXPECT_EQ(got.err, expected.err) << c.second;
+      const outcome expected = oxpm(*c.first);
+      ASSERT_NE(expected.status, 2) << expected.err;
+      ASSERT_NE(expected.out, "");
+      const outcome got = run_program(OXPM_BINARY, piped, scratch_, nullptr, &input);
+      EXPECT_EQ(got.status, expected.status) << c.second << " " << name << "\n" << got.err;
+      EXPECT_EQ(got.out, expected.out) << c.second << " " << name;
+      EXPECT_EQ(got.err, expected.err) << c.second << " " << name;
+    }
   }
+
+  // "-" is standard input wherever a file is taken, and named so.
+  const std::string broken = "[{\"id\": \"x\", \"versoin\": \"1.0\"}]";
+  const outcome inventory = run_program(
+      OXPM_BINARY,
+      {"resolve", "--spec", example("halden-spec.xml"), "--installed", "-", "--install", "a=1.0"},
+      scratch_, nullptr, &broken);
+  EXPECT_EQ(inventory.status, 2);
+  EXPECT_EQ(inventory.err.rfind("oxpm: inventory standard input: entry 1 (\"x\"): unknown key", 0),
+            0u)
+      << inventory.err;
+  const std::string catalog = slurp(std::string(OXPM_TEST_DATA) + "/lint-bad.xml");
+  const outcome lint =
+      run_program(OXPM_BINARY, {"lint", "--platform", "p1", "-"}, scratch_, nullptr, &catalog);
+  EXPECT_EQ(lint.status, 1);
+  EXPECT_TRUE(contains(lint.out, "standard input:11: error: softwareids pattern \"(unclosed\""))
+      << lint.out;
+  const outcome twice = oxpm({"resolve", "--spec", "-", "--request", "-"});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_EQ(twice.err,
+            "oxpm: standard input (-) can feed only one input, and --spec and --request both name "
+            "it\n");
 }
 
 // Whether the ELF file asks for a program interpreter (the dynamic loader):
@@ -778,3 +810,358 @@ TEST_F(OxpmCliTest, GraphWritesDotThatGraphvizAccepts) {
 }
 
 }  // namespace
+
+// A person's typing mistakes end in a usage error that quotes the text, names
+// where it came from and shows the accepted form.
+TEST_F(OxpmCliTest, TypedVersionsAreCheckedAtTheDoor) {
+  const std::string spec = example("halden-spec.xml");
+  const std::string form =
+      ": expected two to four dot-separated decimal numbers, each at most 4294967295, like 3.1 "
+      "or 3.1.0.2\n";
+  const std::string request =
+      write("r.json", R"({"install": [{"id": "a", "version": "1.0"}, {"id": "b", "version": "2.0"},
+                          {"id": "fjord-web", "version": "3.1.x"}]})");
+  const std::string no_version = write("n.json", R"({"install": [{"id": "fjord-web"}]})");
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--install", "fjord-web=abc"},
+       "oxpm: --install \"fjord-web=abc\": the version \"abc\" is not a version" + form},
+      {{"--install", "fjord-web=-1"},
+       "oxpm: --install \"fjord-web=-1\": the version \"-1\" is not a version" + form},
+      {{"--install", "fjord-web=3"},
+       "oxpm: --install \"fjord-web=3\": the version \"3\" is not a version" + form},
+      {{"--install", "fjord-web="},
+       "oxpm: --install \"fjord-web=\": the version \"\" is not a version" + form},
+      {{"--install", "fjord-web=99999999999.1"},
+       "oxpm: --install \"fjord-web=99999999999.1\": the version \"99999999999.1\" is not a "
+       "version" +
+           form},
+      {{"--install", "fjord-web=4294967296.0"},
+       "oxpm: --install \"fjord-web=4294967296.0\": the version \"4294967296.0\" is not a "
+       "version" +
+           form},
+      {{"--install", "fjord-web=3.1.x"},
+       "oxpm: --install \"fjord-web=3.1.x\": the version \"3.1.x\" is not a version" + form},
+      {{"--install", "fjord-web=3.1.0.0.7"},
+       "oxpm: --install \"fjord-web=3.1.0.0.7\": the version \"3.1.0.0.7\" is not a version" +
+           form},
+      {{"--install", "fjord-web=3..1"},
+       "oxpm: --install \"fjord-web=3..1\": the version \"3..1\" is not a version" + form},
+      {{"--uninstall", "fjord-web=x"},
+       "oxpm: --uninstall \"fjord-web=x\": the version \"x\" is not a version" + form},
+      {{"--request", request},
+       "oxpm: request " + request + ": install[2]: the version \"3.1.x\" is not a version" + form},
+      {{"--request", no_version},
+       "oxpm: request " + no_version +
+           ": install[0]: \"version\" is missing (an install entry needs one: two to four "
+           "dot-separated decimal numbers, each at most 4294967295, like 3.1 or 3.1.0.2)\n"},
+  };
+  for (const auto& c : cases) {
+    const outcome run = oxpm(cat({"resolve", "--spec", spec}, c.first));
+    EXPECT_EQ(run.status, 2) << c.first.back();
+    EXPECT_EQ(run.out, "") << c.first.back();
+    EXPECT_EQ(run.err, c.second) << c.first.back();
+  }
+
+  // The greatest piece, and uninstall entries without version.
+  const std::string uninstall_only =
+      write("u.json",
+            R"({"uninstall": [{"id": "halden-db"}, {"id": "sysutils-base", "version": "1.2"}]})");
+  const outcome accepted =
+      oxpm({"resolve", "--spec", spec, "--platform", "linux-x64", "--installed",
+            example("inventory.json"), "--request", uninstall_only, "--uninstall", "halden-console",
+            "--install", "nothing-here=4294967295.0", "--format", "json"});
+  EXPECT_EQ(accepted.status, 1) << accepted.err;
+  EXPECT_EQ(accepted.err, "");
+  const json result = json::parse(accepted.out);
+  EXPECT_EQ(result["not_resolved"][0]["version"], "4294967295.0.0.0");
+  std::vector<std::string> removed;
+  for (const json& entry : result["resolved"]) {
+    if (entry["state"].get<unsigned>() & 8u) {
+      removed.push_back(entry["id"]);
+    }
+  }
+  EXPECT_EQ(removed, (std::vector<std::string>{"sysutils-base", "halden-console", "halden-db"}));
+}
+
+TEST_F(OxpmCliTest, UnknownKeysOfAnInventoryEntryAreRefused) {
+  const std::string inventory =
+      write("inv.json",
+            R"([{"id": "halden-db", "version": "5.2"}, {"id": "fjord-core", "versoin": "2.1"}])");
+  const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--installed",
+                            inventory, "--install", "halden-db=5.2"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "oxpm: inventory " + inventory +
+                         ": entry 2 (\"fjord-core\"): unknown key \"versoin\" (an entry has \"id\" "
+                         "and \"version\" only) (host error 101 (OX_ERROR_PARSE))\n");
+}
+
+TEST_F(OxpmCliTest, UnknownCommandsAndOptionsAreNamedWithTheNearestOne) {
+  const std::pair<std::vector<std::string>, std::string> errors[] = {
+      {{"resolv"},
+       "oxpm: unknown command \"resolv\"; did you mean 'resolve'?\n"
+       "Run 'oxpm resolve --help' for its options, or 'oxpm --help' for every command.\n"},
+      {{"shwo", "--spec", "x", "y"},
+       "oxpm: unknown command \"shwo\"; did you mean 'show'?\n"
+       "Run 'oxpm show --help' for its options, or 'oxpm --help' for every command.\n"},
+      {{"foo"},
+       "oxpm: unknown command \"foo\" (the commands are resolve, graph, lint, show and help)\n"
+       "Run 'oxpm --help' for more information.\n"},
+      {{"help", "foo"},
+       "oxpm: unknown command \"foo\" (the commands are resolve, graph, lint, show and help)\n"
+       "Run 'oxpm --help' for more information.\n"},
+      {{"resolve", "--spec", "s.xml", "--platfrom", "linux-x64"},
+       "oxpm: resolve has no option \"--platfrom\"; did you mean --platform?\n"
+       "Run 'oxpm resolve --help' for its options.\n"},
+      {{"lint", "--fromat=json", "s.xml"},
+       "oxpm: lint has no option \"--fromat\"; did you mean --format?\n"
+       "Run 'oxpm lint --help' for its options.\n"},
+      {{"--verison"},
+       "oxpm: unknown option \"--verison\"; did you mean --version?\n"
+       "Run 'oxpm --help' for more information.\n"},
+      {{},
+       "oxpm: a subcommand is required: resolve, graph, lint, show or help\n"
+       "Run 'oxpm --help' for more information.\n"},
+  };
+  for (const auto& c : errors) {
+    const outcome run = oxpm(c.first);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.second);
+  }
+
+  const outcome version = oxpm({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("oxpm ") + OXPM_PROJECT_VERSION + "\n");
+  EXPECT_EQ(oxpm({"help"}).out, oxpm({"--help"}).out);
+  EXPECT_TRUE(contains(oxpm({"--help"}).out, "oxpm help COMMAND"));
+  for (const char* command : {"resolve", "graph", "lint", "show"}) {
+    const outcome help = oxpm({"help", command});
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out, oxpm({command, "--help"}).out) << command;
+  }
+}
+
+TEST_F(OxpmCliTest, ACatalogThatDoesNotLoadSaysWhy) {
+  const std::string latin1 =
+      write("latin1.xml",
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<specs>\n<softwares>\n"
+            "<software sref=\"caf\xe9\" name=\"x\" platforms=\"p\" version=\"1\" "
+            "softwareids=\"x\"/>\n</softwares>\n</specs>\n");
+  std::string nested = "<specs>\n";
+  for (int i = 0; i < 300; ++i) {
+    nested += "<a>";
+  }
+  const std::string deep = write("deep.xml", nested);
+  std::string closing;
+  for (int i = 0; i < 300; ++i) {
+    closing += "</a>";
+  }
+  const std::string closed = write("closed.xml", nested + closing + "\n</specs>\n");
+  const std::string utf16 = write("utf16.xml", std::string("\xff\xfe<\0s\0>\0", 8));
+  const std::string two = write("two.xml", "<specs/>\n<specs/>\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {latin1,
+       "line 4: not UTF-8: the byte 0xE9 cannot stand there in UTF-8 (the XML declaration "
+       "names the encoding \"ISO-8859-1\"); a catalog must be UTF-8 (host error 101 "
+       "(OX_ERROR_PARSE))"},
+      {deep,
+       "line 2: elements nest deeper than 256 levels, the most allowed (host error 103 "
+       "(OX_ERROR_LIMIT_EXCEEDED))"},
+      {closed,
+       "line 2: elements nest deeper than 256 levels, the most allowed (host error 103 "
+       "(OX_ERROR_LIMIT_EXCEEDED))"},
+      {utf16,
+       "not UTF-8: the text is in UTF-16 (little-endian); a catalog must be UTF-8 (host "
+       "error 101 (OX_ERROR_PARSE))"},
+      {two,
+       "line 2: a second document element \"specs\"; a document has one (host error 101 "
+       "(OX_ERROR_PARSE))"},
+  };
+  for (const auto& c : cases) {
+    const outcome run = oxpm({"resolve", "--spec", c.first, "--install", "a=1.0"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "oxpm: specification " + c.first + ": cannot be loaded: " + c.second + "\n");
+  }
+}
+
+TEST_F(OxpmCliTest, APlatformThatNamesNoEntryIsRefusedWithTheCatalogsPlatforms) {
+  const std::string message =
+      "oxpm: --platform \"linux-x46\": no entry of the catalog is for this platform; the catalog "
+      "names \"linux-x64\" and \"windows-x64\"\n";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"resolve", "--spec", example("halden-spec.xml"), "--platform",
+                                 "linux-x46", "--install", "halden-db=5.2"},
+        std::vector<std::string>{"show", "--spec", example("halden-spec.xml"), "--platform",
+                                 "linux-x46", "halden-db"}}) {
+    const outcome run = oxpm(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, message);
+  }
+}
+
+TEST_F(OxpmCliTest, OddIdsAreQuotedAndUnmatchedUninstallsAreReportedWithoutFailing) {
+  const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--platform",
+                            "linux-x64", "--installed", example("inventory.json"), "--install",
+                            "my app=1.0", "--uninstall", "not here", "--uninstall", "gone"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(contains(run.out,
+                       "Uninstall requests that name nothing installed:\n"
+                       "  \"not here\"  not installed, nothing to remove\n"
+                       "  gone  not installed, nothing to remove\n"))
+      << run.out;
+  EXPECT_TRUE(contains(run.out, "  1. \"my app\"")) << run.out;
+  EXPECT_TRUE(contains(run.out,
+                       "\nWhy \"my app\" 1.0.0.0 was left out:\n  No specification entry "
+                       "answers to the id \"my app\" for platform \"linux-x64\".\n"))
+      << run.out;
+
+  const outcome only_uninstall =
+      oxpm({"resolve", "--spec", example("halden-spec.xml"), "--installed",
+            example("inventory.json"), "--uninstall", "gone"});
+  EXPECT_EQ(only_uninstall.status, 0) << only_uninstall.err;
+  EXPECT_TRUE(contains(only_uninstall.out, "  gone  not installed, nothing to remove\n"));
+  EXPECT_TRUE(contains(only_uninstall.out, "Result: the request can be carried out."));
+}
+
+// FJC_12 is a management id that fjord-core's softwareids match.
+TEST_F(OxpmCliTest, HintsNeverProposeWhatTheRequestAlreadyDoes) {
+  const std::vector<std::string> base = {"resolve",
+                                         "--spec",
+                                         std::string(OXPM_TEST_DATA) + "/fjord-spec.xml",
+                                         "--platform",
+                                         "linux-x64",
+                                         "--installed",
+                                         std::string(OXPM_TEST_DATA) + "/fjord-installed.json"};
+  const auto why = [](const std::string& report) {
+    const std::size_t start = report.find("\nWhy ");
+    const std::size_t end = report.find("\nResult:");
+    return start == std::string::npos ? report : report.substr(start + 1, end - start - 1);
+  };
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--install", "fjord-core=2.2", "--install", "fjord-web=3.1"},
+       "Why fjord-web 3.1.0.0 cannot be installed:\n"
+       "  fjord-web 3.1.0.0 depends on fjord-core in versions \"2.2:2.9\" (2.2.0.0 to 2.9.*.*),\n"
+       "  but the installed FJC_12 1.5.0.0 is outside that range.\n"
+       "  fjord-core 2.2.0.0 is requested before it, but the installed FJC_12 1.5.0.0\n"
+       "  answers to fjord-core's ids (\"fjord-core|FJC_[0-9]+\") and is found first: only the "
+       "first match counts.\n"
+       "  Installing fjord-core 2.2.0.0 does not replace FJC_12: an install replaces only\n"
+       "  installed software with the same id or catalog id.\n"
+       "  Hint: uninstall FJC_12 in the same request.\n"},
+      {{"--install", "fjord-web=3.1", "--install", "fjord-core=2.2"},
+       "Why fjord-web 3.1.0.0 cannot be installed:\n"
+       "  fjord-web 3.1.0.0 depends on fjord-core in versions \"2.2:2.9\" (2.2.0.0 to 2.9.*.*),\n"
+       "  but the installed FJC_12 1.5.0.0 is outside that range.\n"
+       "  fjord-core 2.2.0.0 is requested, but after fjord-web 3.1.0.0.\n"
+       "  Hint: uninstall FJC_12 and request fjord-core 2.2.0.0 before fjord-web 3.1.0.0.\n"
+       "  The walk stopped there: 1 later entry was not examined.\n"},
+      {{"--install", "fjord-web=3.1"},
+       "Why fjord-web 3.1.0.0 cannot be installed:\n"
+       "  fjord-web 3.1.0.0 depends on fjord-core in versions \"2.2:2.9\" (2.2.0.0 to 2.9.*.*),\n"
+       "  but the installed FJC_12 1.5.0.0 is outside that range.\n"
+       "  Hint: uninstall FJC_12 and request fjord-core in those versions before fjord-web "
+       "3.1.0.0, in the same request.\n"},
+      {{"--install", "fjord-core=2.2", "--install", "fjord-panel=1.0"},
+       "Why fjord-panel 1.0.0.0 cannot be installed:\n"
+       "  fjord-panel 1.0.0.0 is compatible with fjord-core only in 2.0.0.0 to 2.9.*.*,\n"
+       "  but the installed FJC_12 1.5.0.0 is outside that range.\n"
+       "  fjord-core 2.2.0.0 is requested before it, but the installed FJC_12 1.5.0.0\n"
+       "  answers to fjord-core's ids (\"fjord-core|FJC_[0-9]+\") and is found first: only the "
+       "first match counts.\n"
+       "  Installing fjord-core 2.2.0.0 does not replace FJC_12: an install replaces only\n"
+       "  installed software with the same id or catalog id.\n"
+       "  Hint: uninstall FJC_12 in the same request, or request a version of fjord-panel that "
+       "is compatible with FJC_12 1.5.0.0.\n"},
+  };
+  for (const auto& c : cases) {
+    const outcome run = oxpm(cat(base, c.first));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(why(run.out), c.second) << run.out;
+  }
+
+  // Requesting the dependency in another version: the hint says "instead".
+  const outcome other = oxpm({"resolve", "--spec", std::string(OXPM_TEST_DATA) + "/fjord-spec.xml",
+                              "--install", "fjord-core=2.0", "--install", "fjord-web=3.1"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_TRUE(contains(other.out,
+                       "  Hint: request fjord-core in those versions instead of "
+                       "fjord-core 2.0.0.0.\n"))
+      << other.out;
+}
+
+// The status file of a Debian 12 machine, trimmed: every installed package
+// must read as its upstream version's leading numbers.
+TEST_F(OxpmCliTest, DebianVersionsReadAsTheirUpstreamNumbers) {
+  const std::string status = std::string(OXPM_TEST_DATA) + "/dpkg-status-debian12";
+  const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--dpkg-status",
+                            status, "--uninstall", "nothing-of-the-kind", "--format", "json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json result = json::parse(run.out);
+
+  // Package and Debian version of every installed stanza, in file order.
+  std::vector<std::pair<std::string, std::string>> packages;
+  std::string package;
+  std::string version;
+  bool installed = false;
+  std::istringstream lines(slurp(status) + "\n");
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) {
+      if (installed) {
+        packages.emplace_back(package, version);
+      }
+      package.clear();
+      version.clear();
+      installed = false;
+    } else if (line.rfind("Package: ", 0) == 0) {
+      package = line.substr(9);
+    } else if (line.rfind("Version: ", 0) == 0) {
+      version = line.substr(9);
+    } else if (line.rfind("Status: ", 0) == 0) {
+      installed = contains(line, " ok installed");
+    }
+  }
+  ASSERT_GT(packages.size(), 250u);
+  ASSERT_EQ(result["resolved"].size(), packages.size() + 0);
+
+  // [epoch:]upstream[-revision]: the upstream's leading dot-separated numbers.
+  const std::regex rule("^(?:[0-9]+:)?([0-9]+)(?:\\.([0-9]+))?(?:\\.([0-9]+))?(?:\\.([0-9]+))?.*$");
+  std::map<std::string, std::string> read;
+  std::size_t with_epoch = 0;
+  std::size_t without_dot = 0;
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    const json& entry = result["resolved"][i];
+    ASSERT_EQ(entry["id"], packages[i].first);
+    const std::string got = entry["version"];
+    read[packages[i].first] = got;
+    std::string upstream = packages[i].second;
+    with_epoch += std::regex_search(upstream, std::regex("^[0-9]+:")) ? 1 : 0;
+    upstream = std::regex_replace(upstream, std::regex("^[0-9]+:"), "");
+    upstream = upstream.substr(0, upstream.rfind('-'));
+    without_dot += upstream.find('.') == std::string::npos ? 1 : 0;
+    std::smatch pieces;
+    if (!std::regex_match(packages[i].second, pieces, rule)) {
+      EXPECT_FALSE(upstream.empty() || (upstream[0] >= '0' && upstream[0] <= '9'))
+          << packages[i].first << " " << packages[i].second;
+      EXPECT_EQ(got, "0.0.0.0") << packages[i].first;
+      continue;
+    }
+    std::string expected;
+    for (int p = 1; p <= 4; ++p) {
+      expected += (p > 1 ? "." : "") +
+                  (pieces[p].matched ? std::to_string(std::stoull(pieces[p].str())) : "0");
+    }
+    EXPECT_EQ(got, expected) << packages[i].first << " " << packages[i].second;
+    if (upstream.find_first_not_of('0') != std::string::npos && upstream[0] != '0') {
+      EXPECT_NE(got, "0.0.0.0") << packages[i].first;
+    }
+  }
+  EXPECT_GT(with_epoch, 50u);
+  EXPECT_GT(without_dot, 5u);
+  EXPECT_EQ(read["g++"].rfind("12.2.", 0), 0u) << read["g++"];
+  EXPECT_EQ(read["git"].rfind("2.39.5.", 0), 0u) << read["git"];
+  EXPECT_EQ(read["clang"], "14.0.0.0");
+  EXPECT_EQ(read["tzdata"], "2025.0.0.0");
+  EXPECT_EQ(read["ca-certificates"], "20230311.0.0.0");
+}

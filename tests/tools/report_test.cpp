@@ -231,7 +231,7 @@ TEST_F(ReportTest, TextNamesTheEntriesThatCoverOtherVersionsAndIdleUninstalls) {
   const std::string out = text();
   EXPECT_TRUE(contains(out,
                        "Uninstall requests that name nothing installed:\n"
-                       "  never-installed  (nothing to remove)\n"))
+                       "  never-installed  not installed, nothing to remove\n"))
       << out;
   EXPECT_TRUE(contains(out,
                        "Why backup 9.0.0.0 was left out:\n  The catalog has entries "
