@@ -89,7 +89,8 @@ struct fleet_args {
 CLI::Option* add_catalog_option(CLI::App& command, std::vector<std::string>& files) {
   return command
       .add_option("--spec,--catalog", files,
-                  "Catalog (XML) to import; repeat for several, imported in the order given")
+                  "Catalog (XML) to import; repeat for several, imported in the order given (- "
+                  "reads standard input)")
       ->required()
       ->allow_extra_args(false)
       ->type_name("FILE");
@@ -107,33 +108,37 @@ void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format
       command
           .add_option("--installed", args.installed,
                       "Installed software from a JSON inventory: [{\"id\": \"...\", "
-                      "\"version\": \"...\"}...]")
+                      "\"version\": \"...\"}...], no other keys (- reads standard input)")
           ->type_name("FILE");
   args.dpkg_option = command
                          .add_option("--dpkg-status", args.dpkg_status,
                                      std::string("Installed software from Debian's dpkg status "
                                                  "database (default FILE: ") +
-                                         ox_refhost::kDefaultDpkgStatusPath + ")")
+                                         ox_refhost::kDefaultDpkgStatusPath +
+                                         "; - reads standard input), versions read as "
+                                         "[epoch:]upstream[-revision] -> the upstream's "
+                                         "leading numbers")
                          ->expected(0, 1)
                          ->type_name("[FILE]");
   args.dpkg_option->excludes(args.installed_option);
   command
       .add_option("--request", args.request_file,
                   "Request as JSON: {\"install\": [{\"id\": \"...\", \"version\": \"...\"}...], "
-                  "\"uninstall\": [...]}")
+                  "\"uninstall\": [...]} (- reads standard input)")
       ->type_name("FILE");
   command
       .add_option("--install", args.installs,
                   "Software to install, after those of --request, in command-line order "
-                  "(repeatable)")
+                  "(repeatable); VERSION is two to four dot-separated numbers, like 3.1 or "
+                  "3.1.0.2")
       ->allow_extra_args(false)
       ->type_name("ID=VERSION");
   command
       .add_option("--uninstall", args.uninstalls,
                   "Software to uninstall, after those of --request (repeatable; only the id "
-                  "counts)")
+                  "counts, the version may be left out)")
       ->allow_extra_args(false)
-      ->type_name("ID=VERSION");
+      ->type_name("ID[=VERSION]");
   if (with_format) {
     command.add_option("--format", args.format, "Report format (default: text)")
         ->check(CLI::IsMember({"text", "json"}))
@@ -562,7 +567,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "Report everything that the import of the catalogs passes over in silence, and the "
       "mistakes it reads without a word, with the line of each element");
   lint->add_option("CATALOG", lint_options.specs,
-                   "Catalogs (XML), checked as one import in the order given")
+                   "Catalogs (XML), checked as one import in the order given (- reads standard "
+                   "input)")
       ->required()
       ->type_name("FILE");
   lint->add_option("--platform", lint_options.platform,
