@@ -290,6 +290,11 @@ class runner {
 
   int lint(const lint_args& args) {
     std::vector<lint_document> documents;
+    if (std::count(args.specs.begin(), args.specs.end(), kStandardInput) > 1) {
+      err_ << "oxpm: standard input (-) can feed only one input, and SPEC names it more than "
+              "once\n";
+      return kExitUsage;
+    }
     try {
       for (const std::string& file : args.specs) {
         documents.push_back({input_name(file), read_file(file)});

@@ -647,6 +647,10 @@ TEST_F(OxpmCliTest, EveryInputCanComeFromAPipe) {
   EXPECT_EQ(lint.status, 1);
   EXPECT_TRUE(contains(lint.out, "standard input:11: error: softwareids pattern \"(unclosed\""))
       << lint.out;
+  const outcome lint_twice = oxpm({"lint", "-", "-"});
+  EXPECT_EQ(lint_twice.status, 2);
+  EXPECT_EQ(lint_twice.err,
+            "oxpm: standard input (-) can feed only one input, and SPEC names it more than once\n");
   const outcome twice = oxpm({"resolve", "--spec", "-", "--request", "-"});
   EXPECT_EQ(twice.status, 2);
   EXPECT_EQ(twice.err,
