@@ -144,7 +144,7 @@ class text_report {
       out_ << row(result_.resolved[k].id, result_.resolved[k].version, width);
       if (const broken_dependent* broken = broken_record(k)) {
         out_ << "  "
-             << look_.red("BROKEN: loses its dependency on " + printable(broken->check.sref));
+             << look_.red("BROKEN: loses its dependency on " + shown_id(broken->check.sref));
       }
       out_ << "\n";
     }
@@ -290,8 +290,10 @@ class text_report {
            << " in those versions that the specification has, before " << who << ".\n";
       return;
     }
-    // An installed match that requesting the target leaves in place.
-    const bool shadowed = installed_candidate(check) && candidate_id(check) != check.sref;
+    // An installed match, not to be removed, that requesting the target
+    // leaves in place.
+    const bool shadowed = check.outcome == relation_check::outcome_t::wrong_version &&
+                          installed_candidate(check) && candidate_id(check) != check.sref;
     if (found.before >= 0 && shadowed) {
       explain_shadow(check, facts_.install[static_cast<std::size_t>(found.before)].requested);
       out_ << "  Hint: uninstall " << shown_id(candidate_id(check)) << " in the same request.\n";
@@ -380,7 +382,7 @@ class text_report {
                << removal_reasons(k)
                << "),\n  and nothing else installed or requested before it is " << sref
                << " (ids matching \"" << printable(check.target_pattern) << "\").\n";
-          out_ << "  Hint: request " << sref << " in those versions before " << who << ".\n";
+          depends_hint(entry, check);
           return;
         }
         case relation_check::outcome_t::wrong_version:
@@ -486,7 +488,7 @@ class text_report {
     const ox::installing_software& record = result_.resolved[broken.record];
     const ox::installing_software& lost = result_.resolved[broken.lost];
     const relation_check& check = broken.check;
-    const std::string sref = printable(check.sref);
+    const std::string sref = shown_id(check.sref);
     out_ << "\n"
          << look_.bold("Why " + label(record.id, record.version) + " is left broken:") << "\n";
     out_ << "  " << label(record.id, record.version)
@@ -559,7 +561,7 @@ class text_report {
     for (const broken_dependent& broken : facts_.broken) {
       const ox::installing_software& record = result_.resolved[broken.record];
       out_ << "  - " << label(record.id, record.version)
-           << ": stays installed, but loses its dependency on " << printable(broken.check.sref)
+           << ": stays installed, but loses its dependency on " << shown_id(broken.check.sref)
            << "\n";
     }
     if (result_.incompatible && facts_.stopped_at < 0 && facts_.broken.empty()) {

@@ -1085,6 +1085,13 @@ TEST_F(OxpmCliTest, HintsNeverProposeWhatTheRequestAlreadyDoes) {
     EXPECT_EQ(why(run.out), c.second) << run.out;
   }
 
+  // What the hints propose works.
+  for (const char* second : {"fjord-web=3.1", "fjord-panel=1.0"}) {
+    const outcome followed = oxpm(
+        cat(base, {"--uninstall", "FJC_12", "--install", "fjord-core=2.2", "--install", second}));
+    EXPECT_EQ(followed.status, 0) << second << "\n" << followed.out;
+  }
+
   // Requesting the dependency in another version: the hint says "instead".
   const outcome other = oxpm({"resolve", "--spec", std::string(OXPM_TEST_DATA) + "/fjord-spec.xml",
                               "--install", "fjord-core=2.0", "--install", "fjord-web=3.1"});
