@@ -1016,6 +1016,13 @@ TEST_F(OxpmCliTest, OddIdsAreQuotedAndUnmatchedUninstallsAreReportedWithoutFaili
                        "  gone  not installed, nothing to remove\n"))
       << run.out;
   EXPECT_TRUE(contains(run.out, "  1. \"my app\"")) << run.out;
+  const outcome control = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--install",
+                                "tab\there=1.0", "--install", "plain=1.0"});
+  EXPECT_EQ(control.status, 1) << control.err;
+  EXPECT_TRUE(contains(control.out, "  1. \"tab\\x09here\"  1.0.0.0")) << control.out;
+  EXPECT_TRUE(contains(control.out, "  2. plain  ")) << control.out;
+  EXPECT_TRUE(contains(control.out, "No specification entry answers to the id \"tab\\x09here\".\n"))
+      << control.out;
   EXPECT_TRUE(contains(run.out,
                        "\nWhy \"my app\" 1.0.0.0 was left out:\n  No specification entry "
                        "answers to the id \"my app\" for platform \"linux-x64\".\n"))
