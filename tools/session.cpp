@@ -1,6 +1,7 @@
 #include "session.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <pugixml.hpp>
@@ -339,6 +340,35 @@ std::size_t too_deep_at(const std::string& content) {
   return std::string::npos;
 }
 
+// The first character reference of `value` ("&#...;") that is malformed or
+// names no character (U+0000, a surrogate, past U+10FFFF), as written;
+// empty when there is none.
+std::string bad_character_reference(const char* value) {
+  for (const char* amp = std::strstr(value, "&#"); amp != nullptr;
+       amp = std::strstr(amp + 2, "&#")) {
+    const char* p = amp + 2;
+    const bool hex = *p == 'x';
+    p += hex ? 1 : 0;
+    unsigned long code = 0;
+    const char* digits = p;
+    while (std::isxdigit(static_cast<unsigned char>(*p)) != 0 &&
+           (hex || std::isdigit(static_cast<unsigned char>(*p)) != 0)) {
+      const unsigned long digit =
+          std::isdigit(static_cast<unsigned char>(*p)) != 0
+              ? static_cast<unsigned long>(*p - '0')
+              : static_cast<unsigned long>(std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10);
+      code = std::min(code * (hex ? 16 : 10) + digit, 0x110000ul);
+      ++p;
+    }
+    const bool well_formed = p != digits && *p == ';';
+    if (!well_formed || code == 0 || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) {
+      return std::string(amp, well_formed ? static_cast<std::size_t>(p + 1 - amp)
+                                          : static_cast<std::size_t>(p - amp));
+    }
+  }
+  return {};
+}
+
 std::string hex_byte(unsigned char c) {
   static const char kHex[] = "0123456789ABCDEF";
   return std::string("0x") + kHex[c >> 4] + kHex[c & 0xf];
@@ -374,9 +404,11 @@ std::string xml_diagnosis(const std::string& content) {
     return "line " + std::to_string(line_at(content, deep)) + ": elements nest deeper than " +
            std::to_string(ox_refhost::kMaxXmlElementDepth) + " levels, the most allowed";
   }
+  // References stay as written, to be checked below.
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed = document.load_buffer(
-      content.data(), content.size(), pugi::parse_default, pugi::encoding_utf8);
+  const pugi::xml_parse_result parsed =
+      document.load_buffer(content.data(), content.size(),
+                           pugi::parse_default & ~pugi::parse_escapes, pugi::encoding_utf8);
   if (!parsed) {
     const std::size_t offset = parsed.offset < 0 ? 0 : static_cast<std::size_t>(parsed.offset);
     return "line " + std::to_string(line_at(content, offset)) + ": " + parsed.description();
@@ -386,22 +418,39 @@ std::string xml_diagnosis(const std::string& content) {
   std::size_t top_level = 0;
   pugi::xml_node node = document.first_child();
   while (node) {
+    const auto node_offset =
+        static_cast<std::size_t>(std::max<std::ptrdiff_t>(node.offset_debug(), 0));
+    // The line of a text found from the node on (a reference may sit on a
+    // later line than the node begins).
+    const auto line_of = [&](const std::string& text) {
+      const std::size_t at = content.find(text, node_offset);
+      return "line " +
+             std::to_string(line_at(content, at == std::string::npos ? node_offset : at)) + ": ";
+    };
     if (node.type() == pugi::node_element) {
-      const std::string line =
-          "line " +
-          std::to_string(line_at(content, static_cast<std::size_t>(
-                                              std::max<std::ptrdiff_t>(node.offset_debug(), 0)))) +
-          ": ";
+      const std::string line = "line " + std::to_string(line_at(content, node_offset)) + ": ";
       if (depth == 0 && ++top_level > 1) {
         return line + "a second document element " + quoted(node.name()) + "; a document has one";
       }
       for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        const std::string reference = bad_character_reference(a.value());
+        if (!reference.empty()) {
+          return line_of(reference) + "the character reference " + quoted(reference) +
+                 " in the attribute " + quoted(a.name()) + " names no character";
+        }
         for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute()) {
           if (std::strcmp(a.name(), b.name()) == 0) {
             return line + "the attribute " + quoted(a.name()) + " appears twice in " +
                    quoted(node.name());
           }
         }
+      }
+    }
+    if (node.type() == pugi::node_pcdata) {
+      const std::string reference = bad_character_reference(node.value());
+      if (!reference.empty()) {
+        return line_of(reference) + "the character reference " + quoted(reference) +
+               " names no character";
       }
     }
     if (node.first_child()) {

@@ -964,6 +964,11 @@ TEST_F(OxpmCliTest, ACatalogThatDoesNotLoadSaysWhy) {
   const std::string closed = write("closed.xml", nested + closing + "\n</specs>\n");
   const std::string utf16 = write("utf16.xml", std::string("\xff\xfe<\0s\0>\0", 8));
   const std::string two = write("two.xml", "<specs/>\n<specs/>\n");
+  const std::string reference =
+      write("reference.xml",
+            "<specs>\n<softwares>\n<software sref=\"a\"\n  name=\"x&#0;\"/>\n"
+            "</softwares>\n</specs>\n");
+  const std::string repeated = write("repeated.xml", "<specs>\n<x a=\"1\" a=\"2\"/>\n</specs>\n");
   const std::pair<std::string, std::string> cases[] = {
       {latin1,
        "line 4: not UTF-8: the byte 0xE9 cannot stand there in UTF-8 (the XML declaration "
@@ -980,6 +985,12 @@ TEST_F(OxpmCliTest, ACatalogThatDoesNotLoadSaysWhy) {
        "error 101 (OX_ERROR_PARSE))"},
       {two,
        "line 2: a second document element \"specs\"; a document has one (host error 101 "
+       "(OX_ERROR_PARSE))"},
+      {reference,
+       "line 4: the character reference \"&#0;\" in the attribute \"name\" names no "
+       "character (host error 101 (OX_ERROR_PARSE))"},
+      {repeated,
+       "line 2: the attribute \"a\" appears twice in \"x\" (host error 101 "
        "(OX_ERROR_PARSE))"},
   };
   for (const auto& c : cases) {
