@@ -720,9 +720,22 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     if (chosen == nullptr && (args.empty() || args[0][0] == '-')) {
       const std::string typed = args.empty() ? std::string() : unknown_option(app, args);
       if (!typed.empty()) {
+        std::vector<std::string> owners;
+        for (const std::string& name : command_names) {
+          const std::vector<std::string> options = long_options(*app.get_subcommand(name));
+          if (std::find(options.begin(), options.end(), typed) != options.end()) {
+            owners.push_back(name);
+          }
+        }
         const std::string guess = nearest(typed, long_options(app));
         err << "oxpm: unknown option " << quoted(typed);
-        if (!guess.empty()) {
+        if (!owners.empty()) {
+          err << ": it is an option of '" << owners.front() << "'";
+          for (std::size_t i = 1; i < owners.size(); ++i) {
+            err << (i + 1 == owners.size() ? " and '" : ", '") << owners[i] << "'";
+          }
+          err << ", given after the command (oxpm " << owners.front() << " " << typed << " ...)";
+        } else if (!guess.empty()) {
           err << "; did you mean " << guess << "?";
         }
         err << "\n" << more << " for more information.\n";

@@ -920,6 +920,10 @@ TEST_F(OxpmCliTest, UnknownCommandsAndOptionsAreNamedWithTheNearestOne) {
       {{"lint", "--fromat=json", "s.xml"},
        "oxpm: lint has no option \"--fromat\"; did you mean --format?\n"
        "Run 'oxpm lint --help' for its options.\n"},
+      {{"--spec", "s.xml", "resolve"},
+       "oxpm: unknown option \"--spec\": it is an option of 'resolve', 'graph' and 'show', "
+       "given after the command (oxpm resolve --spec ...)\n"
+       "Run 'oxpm --help' for more information.\n"},
       {{"--verison"},
        "oxpm: unknown option \"--verison\"; did you mean --version?\n"
        "Run 'oxpm --help' for more information.\n"},
