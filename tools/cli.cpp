@@ -291,7 +291,7 @@ class runner {
   int lint(const lint_args& args) {
     std::vector<lint_document> documents;
     if (std::count(args.specs.begin(), args.specs.end(), kStandardInput) > 1) {
-      err_ << "oxpm: standard input (-) can feed only one input, and SPEC names it more than "
+      err_ << "oxpm: standard input (-) can feed only one input, and CATALOG names it more than "
               "once\n";
       return kExitUsage;
     }

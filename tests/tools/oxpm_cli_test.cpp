@@ -649,8 +649,9 @@ TEST_F(OxpmCliTest, EveryInputCanComeFromAPipe) {
       << lint.out;
   const outcome lint_twice = oxpm({"lint", "-", "-"});
   EXPECT_EQ(lint_twice.status, 2);
-  EXPECT_EQ(lint_twice.err,
-            "oxpm: standard input (-) can feed only one input, and SPEC names it more than once\n");
+  EXPECT_EQ(
+      lint_twice.err,
+      "oxpm: standard input (-) can feed only one input, and CATALOG names it more than once\n");
   const outcome twice = oxpm({"resolve", "--spec", "-", "--request", "-"});
   EXPECT_EQ(twice.status, 2);
   EXPECT_EQ(twice.err,
