@@ -910,10 +910,12 @@ TEST_F(OxpmCliTest, UnknownCommandsAndOptionsAreNamedWithTheNearestOne) {
        "oxpm: unknown command \"shwo\"; did you mean 'show'?\n"
        "Run 'oxpm show --help' for its options, or 'oxpm --help' for every command.\n"},
       {{"foo"},
-       "oxpm: unknown command \"foo\" (the commands are resolve, graph, lint, show and help)\n"
+       "oxpm: unknown command \"foo\" (the commands are resolve, graph, lint, show, fleet and "
+       "help)\n"
        "Run 'oxpm --help' for more information.\n"},
       {{"help", "foo"},
-       "oxpm: unknown command \"foo\" (the commands are resolve, graph, lint, show and help)\n"
+       "oxpm: unknown command \"foo\" (the commands are resolve, graph, lint, show, fleet and "
+       "help)\n"
        "Run 'oxpm --help' for more information.\n"},
       {{"resolve", "--spec", "s.xml", "--platfrom", "linux-x64"},
        "oxpm: resolve has no option \"--platfrom\"; did you mean --platform?\n"
@@ -922,8 +924,8 @@ TEST_F(OxpmCliTest, UnknownCommandsAndOptionsAreNamedWithTheNearestOne) {
        "oxpm: lint has no option \"--fromat\"; did you mean --format?\n"
        "Run 'oxpm lint --help' for its options.\n"},
       {{"--spec", "s.xml", "resolve"},
-       "oxpm: unknown option \"--spec\": it is an option of 'resolve', 'graph' and 'show', "
-       "given after the command (oxpm resolve --spec ...)\n"
+       "oxpm: unknown option \"--spec\": it is an option of 'resolve', 'graph', 'show' and "
+       "'fleet', given after the command (oxpm resolve --spec ...)\n"
        "Run 'oxpm --help' for more information.\n"},
       {{"--verison"},
        "oxpm: unknown option \"--verison\"; did you mean --version?\n"
