@@ -50,6 +50,7 @@ struct resolve_args {
   std::string format = "text";
   std::string log;
   std::string log_level = "progress";
+  bool all = false;
   CLI::Option* dpkg_option = nullptr;
   CLI::Option* installed_option = nullptr;
   CLI::Option* log_option = nullptr;
@@ -143,6 +144,15 @@ void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format
     command.add_option("--format", args.format, "Report format (default: text)")
         ->check(CLI::IsMember({"text", "json"}))
         ->type_name("FORMAT");
+    command.add_flag("--all", args.all,
+                     "List every installed software that stays, not only what the request "
+                     "touches (what it removes, replaces or leaves broken, and what its "
+                     "relations reach) and a count of the rest; JSON always has every record");
+  } else {
+    command.add_flag("--all", args.all,
+                     "Draw every installed software, not only what the request touches (what "
+                     "it removes, replaces or leaves broken, and what its relations reach) and "
+                     "one node that counts the rest");
   }
   args.log_option = command
                         .add_option("--log", args.log,
@@ -268,18 +278,22 @@ class runner {
            << store_hint() << "\n";
       return kExitLibrary;
     }
+    // What the request touches includes what the relations of the entries
+    // that passed reach, so a compact report judges every examined entry.
+    const bool every_relation = graph || (args.format == "text" && !args.all);
     const analysis facts =
         analyze(host.specs(), result.uninstall, result.install, result.resolved,
-                graph ? relation_scope::every_entry : relation_scope::stopping_entry,
+                every_relation ? relation_scope::every_entry : relation_scope::stopping_entry,
                 host.regex_literals());
     if (graph) {
-      out_ << render_dot(result, facts, host.specs(), args.platform);
+      out_ << render_dot(result, facts, host.specs(), args.platform, args.all);
     } else if (args.format == "json") {
       out_ << render_json(result, facts, host.specs());
     } else {
       text_options options;
       options.platform = args.platform;
       options.look = look_;
+      options.all = args.all;
       out_ << render_text(result, facts, host.specs(), options);
     }
     out_.flush();

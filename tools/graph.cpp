@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "style.hpp"
-#include "tarvik/ox/pm_exception.hpp"
+#include "touched.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -50,8 +50,13 @@ std::string node_label(const std::string& id, const ox::version& v) {
 
 class dot_writer {
  public:
-  dot_writer(const resolution& result, const analysis& facts, const ox::package_spec_manager& specs)
-      : result_(result), facts_(facts), specs_(specs) {}
+  dot_writer(const resolution& result, const analysis& facts, const ox::package_spec_manager& specs,
+             bool every_installed)
+      : result_(result),
+        facts_(facts),
+        specs_(specs),
+        drawn_(every_installed ? std::vector<bool>(facts.installed_count, true)
+                               : touched_installed(result, facts, specs)) {}
 
   std::string render(const std::string& platform) {
     out_ << "digraph \"oxpm\" {\n";
@@ -64,6 +69,7 @@ class dot_writer {
     request_nodes();
     relation_edges();
     removal_edges();
+    broken_edges();
     for (const std::string& line : extra_nodes_) {
       out_ << line;
     }
@@ -101,7 +107,12 @@ class dot_writer {
 
   void installed_nodes() {
     out_ << "  subgraph cluster_installed {\n    label=\"installed\";\n    color=gray70;\n";
+    std::size_t untouched = 0;
     for (std::size_t k = 0; k < facts_.installed_count; ++k) {
+      if (!drawn_[k]) {
+        ++untouched;
+        continue;
+      }
       const ox::installing_software& entry = result_.resolved[k];
       const bool removed = ox::has_state(entry.state, ox::SOFTWARE_STATE_MARKED_UNINSTALL);
       out_ << "    \"i" << k << "\" [label=\"" << node_label(entry.id, entry.version)
@@ -109,6 +120,13 @@ class dot_writer {
                          "fillcolor=\"#eeeeee\", fontcolor=gray40"
                        : "\", fillcolor=\"#e3ecfa\"")
            << "];\n";
+    }
+    if (untouched > 0) {
+      // One node stands for the installed software the request leaves alone.
+      out_ << "    \"rest\" [label=\"" << untouched
+           << " more installed software\\nuntouched by the request\\n(--all draws them)\", "
+              "shape=plaintext, "
+              "fontcolor=gray40];\n";
     }
     if (!result_.uninstall.empty()) {
       for (std::size_t u = 0; u < result_.uninstall.size(); ++u) {
@@ -204,21 +222,9 @@ class dot_writer {
   // the first node that answers to the relation.
   void unjudged_edges(std::size_t from, const entry_report& entry) {
     const auto draw = [&](const std::string& sref, const std::string& text, bool dashed) {
-      std::string target;
-      bool known = true;
-      try {
-        const ox::software_spec other = specs_.find_id(sref);
-        for (std::size_t k = 0; k < result_.resolved.size() && target.empty(); ++k) {
-          if (specs_.find_software_id(other.softwareids, result_.resolved[k].id)) {
-            target = result_node(static_cast<int>(k));
-          }
-        }
-      } catch (const ox::pm_exception&) {
-        known = false;
-      }
-      if (target.empty()) {
-        target = absent_node(sref, known);
-      }
+      bool known = false;
+      const int answering = first_answering(specs_, result_.resolved, sref, known);
+      const std::string target = answering >= 0 ? result_node(answering) : absent_node(sref, known);
       out_ << "  \"r" << from << "\" -> \"" << target << "\" [label=\"" << text
            << " (not examined)\", color=gray60, fontcolor=gray50, style="
            << (dashed ? "dashed" : "solid") << "];\n";
@@ -265,10 +271,27 @@ class dot_writer {
     }
   }
 
+  // Installed software left broken: the dependency it loses, to what
+  // answers after the request, or to what the request removes when nothing
+  // does.
+  void broken_edges() {
+    for (const broken_dependent& broken : facts_.broken) {
+      const relation_check& check = broken.check;
+      const std::string target = check.candidate >= 0 ? result_node(check.candidate)
+                                                      : "i" + std::to_string(broken.lost);
+      out_ << "  \"i" << broken.record << "\" -> \"" << target << "\" [label=\"depends "
+           << dot_escape(check.version_text) << "\\nBROKEN: "
+           << (check.candidate >= 0 ? "version outside the range" : "removed")
+           << "\", color=red, fontcolor=red, penwidth=2.5];\n";
+    }
+  }
+
   const resolution& result_;
   const analysis& facts_;
   const ox::package_spec_manager& specs_;
   std::ostringstream out_;
+  // Per installed record: whether it has a node.
+  const std::vector<bool> drawn_;
   std::map<std::string, std::string> absent_;
   std::vector<std::string> extra_nodes_;
 };
@@ -299,8 +322,9 @@ std::string dot_escape(const std::string& text) {
 }
 
 std::string render_dot(const resolution& result, const analysis& facts,
-                       const ox::package_spec_manager& specs, const std::string& platform) {
-  return dot_writer(result, facts, specs).render(platform);
+                       const ox::package_spec_manager& specs, const std::string& platform,
+                       bool every_installed) {
+  return dot_writer(result, facts, specs, every_installed).render(platform);
 }
 
 }  // namespace oxpm

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "touched.hpp"
+
 namespace tarvik {
 namespace oxpm {
 namespace {
@@ -28,6 +30,8 @@ class text_report {
         specs_(specs),
         options_(options),
         look_(options.look),
+        listed_(options.all ? std::vector<bool>(facts.installed_count, true)
+                            : touched_installed(result, facts, specs)),
         version_column_(version_width()) {}
 
   std::string render() {
@@ -70,7 +74,9 @@ class text_report {
   std::size_t id_width() const {
     std::size_t width = 0;
     for (std::size_t k = 0; k < facts_.installed_count; ++k) {
-      width = std::max(width, shown_id(result_.resolved[k].id).size());
+      if (listed_[k]) {
+        width = std::max(width, shown_id(result_.resolved[k].id).size());
+      }
     }
     for (const ox::software& sw : result_.install) {
       width = std::max(width, shown_id(sw.id).size() + 3);
@@ -81,7 +87,9 @@ class text_report {
   std::size_t version_width() const {
     std::size_t width = 0;
     for (std::size_t k = 0; k < facts_.installed_count; ++k) {
-      width = std::max(width, result_.resolved[k].version.getversion().size());
+      if (listed_[k]) {
+        width = std::max(width, result_.resolved[k].version.getversion().size());
+      }
     }
     for (const ox::software& sw : result_.install) {
       width = std::max(width, sw.version.getversion().size());
@@ -140,13 +148,25 @@ class text_report {
     if (stays.empty()) {
       out_ << "  (none)\n";
     }
+    std::size_t untouched = 0;
     for (std::size_t k : stays) {
+      if (!listed_[k]) {
+        ++untouched;
+        continue;
+      }
       out_ << row(result_.resolved[k].id, result_.resolved[k].version, width);
       if (const broken_dependent* broken = broken_record(k)) {
         out_ << "  "
              << look_.red("BROKEN: loses its dependency on " + shown_id(broken->check.sref));
       }
       out_ << "\n";
+    }
+    if (untouched > 0) {
+      out_ << "  "
+           << look_.dim((untouched == stays.size() ? "" : "... and ") + std::to_string(untouched) +
+                        (untouched == stays.size() ? "" : " more") +
+                        " installed software untouched by the request; --all lists them")
+           << "\n";
     }
     out_ << look_.bold("Removed (" + std::to_string(removed.size()) + "):") << "\n";
     if (removed.empty()) {
@@ -577,6 +597,8 @@ class text_report {
   const ox::package_spec_manager& specs_;
   const text_options& options_;
   const style& look_;
+  // Per installed record: whether it has a row.
+  const std::vector<bool> listed_;
   std::ostringstream out_;
   // The version column spans every row: its width is worked out once, not
   // per row (that is a version formatted per row and per entry).

@@ -41,6 +41,11 @@ std::string render_json(const resolution& result, const analysis& facts,
 struct text_options {
   std::string platform;
   style look;
+  // List every installed software that stays; otherwise only what the
+  // request touches (touched_installed), and a count for the rest, which
+  // needs `facts` to judge every examined entry
+  // (relation_scope::every_entry).
+  bool all = false;
 };
 
 std::string render_text(const resolution& result, const analysis& facts,
