@@ -171,8 +171,8 @@ TEST_F(OxpmCliTest, HelpTellsEveryCommandAndItsOptions) {
   const std::pair<const char*, std::vector<const char*>> commands[] = {
       {"resolve",
        {"--spec", "--catalog", "--platform", "--installed", "--dpkg-status", "--request",
-        "--install", "--uninstall", "--format", "--log", "--log-level", "Exit status"}},
-      {"graph", {"--spec", "--installed", "--dpkg-status", "--request", "--log"}},
+        "--install", "--uninstall", "--format", "--all", "--log", "--log-level", "Exit status"}},
+      {"graph", {"--spec", "--installed", "--dpkg-status", "--request", "--all", "--log"}},
       {"lint",
        {"CATALOG", "--platform", "--format", "--ignore", "unknown-container", "Exit status"}},
       {"show", {"--spec", "--catalog", "--platform", "--format", "ID", "VERSION"}},
@@ -231,7 +231,7 @@ TEST_F(OxpmCliTest, SoftwareLeftBrokenFailsTheRequestAndIsExplained) {
   const outcome removed = oxpm(example_args("7-fail-uninstall-breaks-dependents.json"));
   EXPECT_EQ(removed.status, 1) << removed.err;
   for (const char* line :
-       {"  halden-console          4.0.1.0  BROKEN: loses its dependency on halden-runtime\n",
+       {"  halden-console  4.0.1.0  BROKEN: loses its dependency on halden-runtime\n",
         "Why halden-db 5.2.0.0 is left broken:\n  halden-db 5.2.0.0 stays installed, but loses "
         "its dependency on halden-runtime in versions \"2.0:3.9\" (2.0.0.0 to 3.9.*.*):\n  the "
         "installed halden-runtime 2.4.0.0 meets it today, and the request removes it (uninstall "
@@ -372,6 +372,170 @@ TEST_F(OxpmCliTest, FleetAnswersForEachMachineAsResolveDoesAlone) {
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.out, "");
   EXPECT_TRUE(contains(missing.err, "none.jsonl: cannot be opened")) << missing.err;
+}
+
+// The ids listed under "Stays installed" and the line that counts the rest
+// ("" when there is none).
+struct stays_section {
+  std::size_t heading_count = 0;
+  std::vector<std::string> ids;
+  std::string count_line;
+};
+
+stays_section stays_of(const std::string& report) {
+  stays_section section;
+  bool inside = false;
+  for (const std::string& line : lines_of(report)) {
+    std::smatch heading;
+    if (std::regex_match(line, heading, std::regex("Stays installed \\(([0-9]+)\\):"))) {
+      section.heading_count = std::stoul(heading[1]);
+      inside = true;
+    } else if (inside && line.rfind("  ", 0) == 0) {
+      if (contains(line, "untouched by the request")) {
+        section.count_line = line;
+      } else {
+        section.ids.push_back(line.substr(2, line.find(' ', 2) - 2));
+      }
+    } else {
+      inside = false;
+    }
+  }
+  return section;
+}
+
+// The installed software that has a node of its own, and whether a node
+// counts the rest.
+std::vector<std::string> installed_nodes(const std::string& dot) {
+  std::vector<std::string> labels;
+  const std::regex node("    \"i[0-9]+\" \\[label=\"([^\\\\]+)\\\\n.*");
+  for (const std::string& line : lines_of(dot)) {
+    std::smatch match;
+    if (std::regex_match(line, match, node)) {
+      labels.push_back(match[1]);
+    }
+  }
+  return labels;
+}
+
+// By default a report lists the installed software that the request
+// removes, replaces, leaves broken or reaches through the relations of its
+// entries (those that passed, the one that stopped the walk, and those not
+// examined), and counts the rest; --all lists every one.
+TEST_F(OxpmCliTest, ReportsListWhatTheRequestTouchesAndCountTheRest) {
+  struct expected_listing {
+    const char* request;
+    std::vector<std::string> stays;
+    std::size_t untouched;
+  };
+  const expected_listing examples[] = {
+      // halden-reports depends on the console and is compatible with the db;
+      // the agent depends on the runtime.
+      {"1-pass-upgrade-agent.json", {"halden-runtime", "halden-console", "halden-db"}, 0},
+      {"2-pass-install-order.json", {"halden-runtime"}, 4},
+      // The db: a compatibility of halden-scanner, which was not examined.
+      {"3-fail-dependency.json", {"halden-runtime", "halden-db"}, 5},
+      {"4-fail-compatibility.json", {"halden-runtime", "halden-agent"}, 5},
+      {"5-obsolete.json", {}, 7},
+      {"6-pass-upgrade-then-dependent.json", {"halden-runtime"}, 4},
+      {"7-fail-uninstall-breaks-dependents.json", {"halden-console", "halden-db"}, 4},
+      {"8-fail-upgrade-breaks-dependent.json", {"halden-console"}, 5},
+  };
+  for (const expected_listing& example : examples) {
+    const outcome run = oxpm(example_args(example.request));
+    EXPECT_LE(run.status, 1) << example.request << run.err;
+    const stays_section compact = stays_of(run.out);
+    EXPECT_EQ(compact.ids, example.stays) << example.request << "\n" << run.out;
+    EXPECT_EQ(compact.heading_count, example.stays.size() + example.untouched) << example.request;
+    if (example.untouched == 0) {
+      EXPECT_EQ(compact.count_line, "") << example.request;
+    } else if (example.stays.empty()) {
+      EXPECT_EQ(compact.count_line, "  " + std::to_string(example.untouched) +
+                                        " installed software untouched by the request; --all "
+                                        "lists them")
+          << example.request;
+    } else {
+      EXPECT_EQ(compact.count_line, "  ... and " + std::to_string(example.untouched) +
+                                        " more installed software untouched by the request; "
+                                        "--all lists them")
+          << example.request;
+    }
+
+    const outcome all = oxpm(cat(example_args(example.request), {"--all"}));
+    EXPECT_EQ(all.status, run.status) << example.request;
+    const stays_section full = stays_of(all.out);
+    EXPECT_EQ(full.ids.size(), full.heading_count) << example.request << "\n" << all.out;
+    EXPECT_EQ(full.count_line, "") << example.request;
+
+    // The graph draws the same installed software, or every one with --all.
+    const outcome graph = oxpm(example_args(example.request, "graph"));
+    EXPECT_EQ(graph.status, run.status) << example.request;
+    const std::vector<std::string> drawn = installed_nodes(graph.out);
+    for (const std::string& id : compact.ids) {
+      EXPECT_NE(std::find(drawn.begin(), drawn.end(), id), drawn.end())
+          << example.request << " lacks a node for " << id << "\n"
+          << graph.out;
+    }
+    EXPECT_EQ(contains(graph.out, "\"rest\" [label=\"" + std::to_string(example.untouched) +
+                                      " more installed software\\nuntouched by the request"),
+              example.untouched > 0)
+        << example.request << "\n"
+        << graph.out;
+    EXPECT_EQ(
+        installed_nodes(oxpm(cat(example_args(example.request, "graph"), {"--all"})).out).size(),
+        7u)
+        << example.request;
+  }
+}
+
+// The Debian machine among the examples: hundreds of packages installed, a
+// request that involves four of them. JSON keeps every record.
+TEST_F(OxpmCliTest, ADebianMachinesReportIsAScreenful) {
+  const std::vector<std::string> args = {"--spec",        example("halden-spec.xml"),
+                                         "--platform",    "linux-x64",
+                                         "--dpkg-status", example("debian/status"),
+                                         "--request",     example("debian/upgrade-suite.json")};
+  const outcome run = oxpm(cat({"resolve"}, args));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(contains(run.out, "531 installed, 4 to install")) << run.out;
+  const stays_section compact = stays_of(run.out);
+  EXPECT_EQ(compact.heading_count, 529u);
+  EXPECT_EQ(compact.ids, (std::vector<std::string>{"halden-console", "halden-db"})) << run.out;
+  EXPECT_EQ(compact.count_line,
+            "  ... and 527 more installed software untouched by the request; --all lists them");
+  EXPECT_TRUE(contains(run.out,
+                       "Removed (2):\n  halden-agent       3.1.0.0  replaced by "
+                       "halden-agent 4.1.0.0\n  halden-runtime     2.4.0.0  replaced by "
+                       "halden-runtime 3.2.0.0\n"))
+      << run.out;
+  EXPECT_LE(lines_of(run.out).size(), 25u) << run.out;
+
+  const outcome all = oxpm(cat({"resolve", "--all"}, args));
+  EXPECT_EQ(all.status, 1);
+  const stays_section full = stays_of(all.out);
+  EXPECT_EQ(full.ids.size(), 529u);
+  EXPECT_NE(std::find(full.ids.begin(), full.ids.end(), "adduser"), full.ids.end());
+  EXPECT_EQ(full.count_line, "");
+
+  const json result = json::parse(oxpm(cat(cat({"resolve"}, args), {"--format", "json"})).out);
+  EXPECT_EQ(result["resolved"].size(), 531u + 4u);
+  EXPECT_EQ(json::parse(oxpm(cat(cat({"resolve"}, args), {"--format", "json", "--all"})).out),
+            result);
+
+  const outcome graph = oxpm(cat({"graph"}, args));
+  EXPECT_EQ(graph.status, 1);
+  std::vector<std::string> drawn = installed_nodes(graph.out);
+  std::sort(drawn.begin(), drawn.end());
+  EXPECT_EQ(drawn, (std::vector<std::string>{"halden-agent", "halden-console", "halden-db",
+                                             "halden-runtime"}))
+      << graph.out;
+  EXPECT_TRUE(contains(graph.out, "527 more installed software")) << graph.out;
+  EXPECT_TRUE(contains(graph.out,
+                       "\"i72\" -> \"r0\" [label=\"depends 2.3:2.9\\nBROKEN: version outside the "
+                       "range\", color=red"))
+      << graph.out;
+  const outcome full_graph = oxpm(cat({"graph", "--all"}, args));
+  EXPECT_EQ(installed_nodes(full_graph.out).size(), 531u);
+  EXPECT_FALSE(contains(full_graph.out, "\"rest\"")) << full_graph.out;
 }
 
 TEST_F(OxpmCliTest, AFailedDependencyIsReportedWithItsRequirement) {
@@ -801,11 +965,14 @@ TEST_F(OxpmCliTest, GraphWritesDotThatGraphvizAccepts) {
   EXPECT_EQ(passing.status, 0) << passing.err;
   EXPECT_FALSE(contains(passing.out, "color=red")) << passing.out;
 
+  const outcome broken = oxpm(example_args("7-fail-uninstall-breaks-dependents.json", "graph"));
+  EXPECT_EQ(broken.status, 1) << broken.err;
+
   const outcome which = run_program("sh", {"-c", "command -v dot"}, scratch_);
   if (which.status != 0) {
     GTEST_SKIP() << "Graphviz (dot) is not installed";
   }
-  for (const outcome* graph : {&failing, &passing}) {
+  for (const outcome* graph : {&failing, &passing, &broken}) {
     const std::string file = write("graph.dot", graph->out);
     const outcome dot =
         run_program("dot", {"-Tsvg", file, "-o", (scratch_ / "graph.svg").string()}, scratch_);
