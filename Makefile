@@ -27,11 +27,16 @@ CTEST_FLAGS    ?= --output-on-failure -j $(JOBS)
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
 # The bundled examples: a catalog for two platforms, the software
-# installed on a linux-x64 machine, and requests. Some requests fail on
-# purpose (exit status 1); only a status of 2 or more fails the target.
+# installed on a linux-x64 machine, and requests; then a Debian machine's
+# dpkg status with hundreds of packages, and a request for it. Some requests
+# fail on purpose (exit status 1); only a status of 2 or more fails the
+# target.
 OXPM          = $(BUILD_DIR)/tools/oxpm
 EXAMPLE_FLAGS = --spec examples/halden-spec.xml --platform linux-x64 \
                 --installed examples/inventory.json
+DEBIAN_FLAGS  = --spec examples/halden-spec.xml --platform linux-x64 \
+                --dpkg-status examples/debian/status \
+                --request examples/debian/upgrade-suite.json
 
 .PHONY: all setup configure build test sanitize tsan fuzz-smoke examples embed-example bench format format-check clean
 
@@ -86,6 +91,11 @@ examples: build
 	  echo "(exit status $$code)"; echo; \
 	  if [ $$code -ge 2 ]; then status=1; fi; \
 	done; \
+	echo "\$$ $(OXPM) resolve $(DEBIAN_FLAGS)"; \
+	$(OXPM) resolve $(DEBIAN_FLAGS); \
+	code=$$?; \
+	echo "(exit status $$code)"; \
+	if [ $$code -ge 2 ]; then status=1; fi; \
 	exit $$status
 
 # The embedding example, built as a host agent's build would: against the

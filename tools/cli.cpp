@@ -145,14 +145,14 @@ void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format
         ->check(CLI::IsMember({"text", "json"}))
         ->type_name("FORMAT");
     command.add_flag("--all", args.all,
-                     "List every installed software that stays, not only what the request "
-                     "touches (what it removes, replaces or leaves broken, and what its "
-                     "relations reach) and a count of the rest; JSON always has every record");
+                     "Text report: list every installed software that stays (by default only "
+                     "what the request touches: what it leaves broken and what its relations "
+                     "reach; one line counts the rest). JSON always has every record");
   } else {
     command.add_flag("--all", args.all,
-                     "Draw every installed software, not only what the request touches (what "
-                     "it removes, replaces or leaves broken, and what its relations reach) and "
-                     "one node that counts the rest");
+                     "Draw every installed software (by default only what the request "
+                     "touches: what it removes, replaces or leaves broken and what its "
+                     "relations reach; one node counts the rest)");
   }
   args.log_option = command
                         .add_option("--log", args.log,

@@ -277,11 +277,11 @@ class dot_writer {
   void broken_edges() {
     for (const broken_dependent& broken : facts_.broken) {
       const relation_check& check = broken.check;
-      const std::string target = check.candidate >= 0 ? result_node(check.candidate)
-                                                      : "i" + std::to_string(broken.lost);
+      const std::string target =
+          check.candidate >= 0 ? result_node(check.candidate) : "i" + std::to_string(broken.lost);
       out_ << "  \"i" << broken.record << "\" -> \"" << target << "\" [label=\"depends "
-           << dot_escape(check.version_text) << "\\nBROKEN: "
-           << (check.candidate >= 0 ? "version outside the range" : "removed")
+           << dot_escape(check.version_text)
+           << "\\nBROKEN: " << (check.candidate >= 0 ? "version outside the range" : "removed")
            << "\", color=red, fontcolor=red, penwidth=2.5];\n";
     }
   }
