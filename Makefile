@@ -3,7 +3,9 @@
 #
 #   make test        setup, configure, build, run the test suite (g++, -Werror)
 #   make sanitize    the same suite under AddressSanitizer + UBSan (clang)
-#   make examples    run oxpm on the bundled examples
+#   make examples    build the oxpm tool alone and run it on the bundled examples
+#   make library     the library alone, with no dependency beyond the compiler
+#                    (no reference host, tool or tests)
 #   make embed-example  build examples/embed against an installed prefix
 #                    (static, then shared) and check its output
 #   make tsan        the thread stress test and the reference host's tests
@@ -20,6 +22,7 @@ TSAN_DIR       ?= build-tsan
 FUZZ_DIR       ?= build-fuzz
 FUZZ_SECONDS   ?= 30
 BENCH_DIR      ?= build-bench
+LIBRARY_DIR    ?= build-library
 JOBS           ?= $(shell nproc)
 CMAKE_FLAGS    ?=
 CTEST_FLAGS    ?= --output-on-failure -j $(JOBS)
@@ -38,7 +41,7 @@ DEBIAN_FLAGS  = --spec examples/halden-spec.xml --platform linux-x64 \
                 --dpkg-status examples/debian/status \
                 --request examples/debian/upgrade-suite.json
 
-.PHONY: all setup configure build test sanitize tsan fuzz-smoke examples embed-example bench format format-check clean
+.PHONY: all setup configure build test sanitize tsan fuzz-smoke examples library embed-example bench format format-check clean
 
 all: build
 
@@ -47,8 +50,7 @@ setup:
 
 configure: setup
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DOX_WERROR=ON -DOX_BUILD_BENCH=ON \
-	  $(CMAKE_FLAGS)
+	  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DOX_WERROR=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -66,23 +68,22 @@ sanitize: setup
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest $(CTEST_FLAGS)
 
-# The tests whose subject is threads: independent sets of managers at once
-# over one reference host, and the host's shared state (regex cache, store
-# sources). The rest of the suite is single-threaded and runs in `sanitize`.
-TSAN_TESTS = threads_test refhost_regex_test refhost_store_test refhost_logger_test
-
+# The tests whose subject is threads (listed in tests/CMakeLists.txt, built by
+# the target ox_thread_tests and labelled "threads").
 tsan: setup
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DOX_WERROR=ON \
 	  -DOX_SANITIZE=thread -DOX_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target ox_thread_tests
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	  ctest $(CTEST_FLAGS) -R '^(ThreadsTest|RefhostRegexTest|RefhostStoreTest|RefhostLoggerTest)\.'
+	  ctest $(CTEST_FLAGS) -L '^threads$$'
 
 fuzz-smoke: setup
 	FUZZ_BUILD_DIR=$(FUZZ_DIR) FUZZ_BUILD_JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-examples: build
+# Only the tool (and what it links): no tests, no benchmarks.
+examples: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target oxpm
 	@status=0; \
 	for request in examples/requests/*.json; do \
 	  echo "\$$ $(OXPM) resolve $(EXAMPLE_FLAGS) --request $$request"; \
@@ -97,6 +98,18 @@ examples: build
 	echo "(exit status $$code)"; \
 	if [ $$code -ge 2 ]; then status=1; fi; \
 	exit $$status
+
+# No setup: CMake is told not to look for the dependencies of the reference
+# host, the tool and the tests, so that configuring fails if the library alone
+# ever needs one of them.
+LIBRARY_ONLY_FLAGS = -DOX_BUILD_REFHOST=OFF \
+  $(foreach package,PkgConfig pugixml nlohmann_json CLI11 GTest benchmark,\
+    -DCMAKE_DISABLE_FIND_PACKAGE_$(package)=ON)
+
+library:
+	cmake -S . -B $(LIBRARY_DIR) -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DOX_WERROR=ON $(LIBRARY_ONLY_FLAGS) $(CMAKE_FLAGS)
+	cmake --build $(LIBRARY_DIR) -j $(JOBS)
 
 # The embedding example, built as a host agent's build would: against the
 # installed build with find_package(tarvik_ox CONFIG), and with pkg-config.
@@ -116,11 +129,11 @@ bench: setup
 	done
 	RUNS=20 ROUNDS=5 bash bench/run_e2e.sh $(BENCH_DIR) small large
 
-format:
+format: setup
 	clang-format -i $(SOURCES)
 
-format-check:
+format-check: setup
 	clang-format --dry-run --Werror $(SOURCES)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(BENCH_DIR) $(LIBRARY_DIR)

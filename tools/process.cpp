@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace tarvik {
 namespace oxpm {
@@ -30,10 +31,19 @@ constexpr std::size_t kKeptMost = 8;
 const void* volatile kept[kKeptMost] = {};
 std::size_t kept_count = 0;
 
+// True when the environment variable is set to anything but "" or "0".
+bool switched_on(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
 }  // namespace
 
 heap_setup prepare_heap(std::size_t huge_heap) {
   heap_setup setup;
+  if (switched_on(kPlainMallocVariable)) {
+    return setup;
+  }
   // A run allocates a few large blocks that live for one phase: the catalog
   // text and the XML tree during the import, vectors of records as they
   // grow. Above the default threshold (128 KiB, raised as mapped blocks are
@@ -93,10 +103,10 @@ bool frees_before_exit() {
     __has_feature(memory_sanitizer) || __has_feature(leak_sanitizer)
   return true;
 #else
-  return false;
+  return switched_on(kFreeAtExitVariable);
 #endif
 #else
-  return false;
+  return switched_on(kFreeAtExitVariable);
 #endif
 }
 

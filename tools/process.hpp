@@ -8,6 +8,14 @@
 namespace tarvik {
 namespace oxpm {
 
+// Environment variables that turn the run's memory shortcuts off, for when
+// they get in the way (set to anything but "" or "0"): OXPM_PLAIN_MALLOC
+// leaves malloc as it is (prepare_heap does nothing), OXPM_FREE_AT_EXIT
+// frees everything before exit, for leak checkers in builds without
+// sanitizers (frees_before_exit is true).
+inline constexpr const char* kPlainMallocVariable = "OXPM_PLAIN_MALLOC";
+inline constexpr const char* kFreeAtExitVariable = "OXPM_FREE_AT_EXIT";
+
 // Heap set aside at the start of a run for transparent huge pages: about what
 // a resolution over a catalog of 20000 elements needs. A run that needs more
 // goes on in ordinary pages.
@@ -28,11 +36,12 @@ struct heap_setup {
 // pages: one page fault where there were 512. Where the kernel compacts
 // memory to find a huge page for an advised range (defrag "madvise", the
 // default), the odd fault waits a few milliseconds; on average the run is
-// still much faster. Call first thing in main.
+// still much faster. Call first thing in main. Nothing is changed when
+// OXPM_PLAIN_MALLOC is set.
 heap_setup prepare_heap(std::size_t huge_heap = kHugePageHeap);
 
-// True in builds with sanitizers: there everything is freed before exit, so
-// that leak checking covers it.
+// True in builds with sanitizers, and when OXPM_FREE_AT_EXIT is set: then
+// everything is freed before exit, so that leak checking covers it.
 bool frees_before_exit();
 
 // Keeps `object` reachable, unfreed, until the process exits (a few objects

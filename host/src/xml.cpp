@@ -32,7 +32,12 @@
 #include <unordered_set>
 #include <vector>
 
-#if defined(__SSE2__)
+// The scans read several bytes at a time: SSE2 where the target has it,
+// eight-byte words everywhere. Built with OX_REFHOST_BYTE_SCAN (the CMake
+// option OX_REFHOST_WORD_SCAN=OFF) they read one byte at a time and leave
+// the rest to memchr.
+#if defined(__SSE2__) && !defined(OX_REFHOST_BYTE_SCAN)
+#define OX_REFHOST_SSE2_SCAN 1
 #include <emmintrin.h>
 #endif
 
@@ -66,6 +71,12 @@ bool is_continuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
+#ifdef OX_REFHOST_BYTE_SCAN
+constexpr bool kWordScan = false;
+#else
+constexpr bool kWordScan = true;
+#endif
+
 // Eight bytes at a time: most of a catalog is ASCII in short runs.
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
@@ -95,7 +106,7 @@ std::size_t first_flagged_byte(std::uint64_t flags) {
 bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
   std::size_t i = 0;
   while (i < size) {
-#if defined(__SSE2__)
+#ifdef OX_REFHOST_SSE2_SCAN
     // Thirty-two bytes at a time while there is no high bit and no zero.
     const __m128i zero = _mm_setzero_si128();
     while (size - i >= 32) {
@@ -109,7 +120,7 @@ bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
       i += 32;
     }
 #endif
-    while (size - i >= 8) {
+    while (kWordScan && size - i >= 8) {
       const std::uint64_t word = load_word(text + i);
       if ((word & kHighBits) != 0) {
         break;
@@ -302,7 +313,7 @@ const char* find_byte_far(const char* from, const char* end, char c) {
 // word by word through the first bytes, memchr past them.
 [[gnu::always_inline]] inline const char* find_byte(const char* from, const char* end, char c) {
   const std::uint64_t pattern = kLowBits * static_cast<unsigned char>(c);
-  for (int k = 0; k < 2 && end - from >= 8; ++k) {
+  for (int k = 0; kWordScan && k < 2 && end - from >= 8; ++k) {
     const std::uint64_t hits = zero_bytes(load_word(from) ^ pattern);
     if (hits != 0) {
       return from + first_flagged_byte(hits);

@@ -874,6 +874,21 @@ TEST_F(OxpmCliTest, LinksItsDependenciesAsConfigured) {
   }
 }
 
+// The switches that turn the run's memory shortcuts off (leaving malloc as
+// it is, freeing everything before exit) change nothing in what a run
+// writes or how it exits.
+TEST_F(OxpmCliTest, MemorySwitchesLeaveTheResultAlone) {
+  for (const char* request : {"1-pass-upgrade-agent.json", "3-fail-dependency.json"}) {
+    const outcome usual = oxpm(example_args(request));
+    std::vector<std::string> args = {"OXPM_PLAIN_MALLOC=1", "OXPM_FREE_AT_EXIT=1", OXPM_BINARY};
+    args = cat(args, example_args(request));
+    const outcome plain = run_program("env", args, scratch_);
+    EXPECT_EQ(plain.status, usual.status) << request << "\n" << plain.err;
+    EXPECT_EQ(plain.out, usual.out) << request;
+    EXPECT_EQ(plain.err, usual.err) << request;
+  }
+}
+
 TEST_F(OxpmCliTest, NothingIsInstalledWithoutAnInventory) {
   const outcome run = oxpm({"resolve", "--spec", example("halden-spec.xml"), "--install",
                             "halden-runtime=3.0", "--format", "json"});

@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -46,6 +47,7 @@ std::string vm_flags_at(const void* address) {
 
 // One test, since the set-up is process-wide and meant to run once.
 TEST(PrepareHeapTest, LargeBlocksComeFromAHeapAdvisedForHugePages) {
+  ::unsetenv(kPlainMallocVariable);
   const heap_setup setup = prepare_heap(std::size_t{16} * 1024 * 1024);
 
   // A block of a few MiB is carved from the heap rather than mapped.
@@ -76,14 +78,42 @@ TEST(PrepareHeapTest, LargeBlocksComeFromAHeapAdvisedForHugePages) {
   EXPECT_NE(last.find(" hg"), std::string::npos) << last;
 }
 
+// With OXPM_PLAIN_MALLOC malloc keeps its defaults: a block of a few MiB is
+// mapped on its own, and no heap is advised. In a process of its own, since
+// the set-up cannot be undone.
+TEST(PrepareHeapTest, PlainMallocLeavesMallocAsItIs) {
+#ifdef OXPM_OWN_ALLOCATOR
+  GTEST_SKIP() << "the sanitizer's allocator does not grow malloc's heap";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::setenv(kPlainMallocVariable, "1", 1);
+        const heap_setup setup = prepare_heap(std::size_t{16} * 1024 * 1024);
+        const std::size_t mapped_before = mallinfo2().hblks;
+        void* volatile block = std::malloc(std::size_t{3} * 1024 * 1024);
+        const bool mapped = mallinfo2().hblks == mapped_before + 1;
+        std::free(block);
+        if (setup.huge_bytes != 0 || !mapped) {
+          std::fprintf(stderr, "advised %zu bytes, block %s\n", setup.huge_bytes,
+                       mapped ? "mapped" : "from the heap");
+          std::exit(1);
+        }
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+struct flagged {
+  explicit flagged(bool& destroyed) : destroyed_(destroyed) {}
+  ~flagged() { destroyed_ = true; }
+  bool& destroyed_;
+};
+
 // Under sanitizers everything is freed before exit, so that leak checking
 // covers the session; elsewhere the session is left to the exit.
 TEST(LeaveToExitTest, DestroysOnlyWhereLeakCheckingNeedsIt) {
-  struct flagged {
-    explicit flagged(bool& destroyed) : destroyed_(destroyed) {}
-    ~flagged() { destroyed_ = true; }
-    bool& destroyed_;
-  };
+  ::unsetenv(kFreeAtExitVariable);
 #ifdef OXPM_OWN_ALLOCATOR
   EXPECT_TRUE(frees_before_exit());
 #else
@@ -92,6 +122,24 @@ TEST(LeaveToExitTest, DestroysOnlyWhereLeakCheckingNeedsIt) {
   bool destroyed = false;
   leave_to_exit(std::make_unique<flagged>(destroyed));
   EXPECT_EQ(destroyed, frees_before_exit());
+}
+
+// OXPM_FREE_AT_EXIT frees everything in any build, for leak checkers outside
+// the sanitizers; "0" and "" leave it off.
+TEST(LeaveToExitTest, FreeAtExitDestroys) {
+  ::setenv(kFreeAtExitVariable, "1", 1);
+  bool destroyed = false;
+  leave_to_exit(std::make_unique<flagged>(destroyed));
+  EXPECT_TRUE(destroyed);
+  for (const char* off : {"0", ""}) {
+    ::setenv(kFreeAtExitVariable, off, 1);
+#ifdef OXPM_OWN_ALLOCATOR
+    EXPECT_TRUE(frees_before_exit()) << '"' << off << '"';
+#else
+    EXPECT_FALSE(frees_before_exit()) << '"' << off << '"';
+#endif
+  }
+  ::unsetenv(kFreeAtExitVariable);
 }
 
 }  // namespace
