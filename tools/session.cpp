@@ -50,27 +50,8 @@ class read_once_source : public ox_refhost::store_source {
 
 }  // namespace
 
-session::session()
-    : spec_mgr_(std::make_shared<ox::package_spec_manager>(context_.get())),
-      repo_mgr_(std::make_shared<ox::software_repo_manager>(context_.get())),
-      softdb_mgr_(std::make_shared<ox::system_software_database_manager>(context_.get())),
-      dependency_mgr_(std::make_shared<ox::software_dependency_manager>(context_.get())),
-      conflict_mgr_(std::make_shared<ox::software_conflict_manager>(context_.get())),
-      package_mgr_(std::make_shared<ox::package_manager>(context_.get())) {
+session::session() : managers_(ox::make_managers(context_.get(), std::string())) {
   context_.set_logger(&logger_);
-
-  dependency_mgr_->set_spec_mgr(spec_mgr_);
-  dependency_mgr_->set_repo_manager(repo_mgr_);
-  dependency_mgr_->set_softdb_manager(softdb_mgr_);
-  conflict_mgr_->set_spec_mgr(spec_mgr_);
-  conflict_mgr_->set_repo_manager(repo_mgr_);
-  conflict_mgr_->set_softdb_manager(softdb_mgr_);
-  package_mgr_->set_spec_mgr(spec_mgr_);
-  package_mgr_->set_repo_manager(repo_mgr_);
-  // The package manager rescans the very database the dependency stage reads.
-  package_mgr_->set_softdb_manager(softdb_mgr_);
-  package_mgr_->set_conflict_manager(conflict_mgr_);
-  package_mgr_->set_dependency_manager(dependency_mgr_);
 
   // Nothing is installed unless a source is chosen.
   store_source_.emplace(nullptr);
@@ -78,12 +59,7 @@ session::session()
 
 session::~session() {
   // The managers may still log while they go; the logger must outlive them.
-  package_mgr_.reset();
-  conflict_mgr_.reset();
-  dependency_mgr_.reset();
-  softdb_mgr_.reset();
-  repo_mgr_.reset();
-  spec_mgr_.reset();
+  managers_ = ox::managers();
   context_.set_logger(nullptr);
 }
 
@@ -124,7 +100,7 @@ void collect_platforms(const std::string& content, std::vector<std::string>& nam
 }  // namespace
 
 void session::load_specs(const std::vector<std::string>& files, const std::string& platform) {
-  spec_mgr_->set_platform(platform);
+  managers_.spec->set_platform(platform);
   std::vector<std::string> platforms;
   for (const std::string& file : files) {
     std::string content;
@@ -134,7 +110,7 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
       throw input_error(std::string("catalog ") + error.what());
     }
     try {
-      spec_mgr_->import(content.data(), content.size());
+      managers_.spec->import(content.data(), content.size());
     } catch (const ox::pm_exception& error) {
       std::string message = "catalog " + input_name(file) + ": cannot be loaded";
       const std::string detail = xml_diagnosis(content);
@@ -150,7 +126,7 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
   }
   // Nothing imported for a platform that the catalog names nowhere: most
   // likely a typing mistake, and every request would only find no entry.
-  if (!platform.empty() && spec_mgr_->get_specs().empty() && !platforms.empty()) {
+  if (!platform.empty() && managers_.spec->get_specs().empty() && !platforms.empty()) {
     std::string names;
     for (std::size_t i = 0; i < platforms.size(); ++i) {
       names += (i == 0 ? "" : i + 1 == platforms.size() ? " and " : ", ") + quoted(platforms[i]);
@@ -210,9 +186,9 @@ resolution session::resolve(const std::vector<ox::software>& uninstall,
   resolution result;
   result.uninstall = uninstall;
   result.install = install;
-  result.resolved = package_mgr_->resolve(uninstall, install);
-  result.incompatible = package_mgr_->is_incompatible(result.resolved);
-  result.conflicted = package_mgr_->is_conflicted(result.resolved);
+  result.resolved = managers_.package->resolve(uninstall, install);
+  result.incompatible = managers_.package->is_incompatible(result.resolved);
+  result.conflicted = managers_.package->is_conflicted(result.resolved);
   return result;
 }
 

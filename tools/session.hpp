@@ -11,6 +11,7 @@
 
 #include "inputs.hpp"
 #include "tarvik/ox/host/ox_regex.h"
+#include "tarvik/ox/managers.hpp"
 #include "tarvik/ox/package_manager.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/software.hpp"
@@ -72,18 +73,14 @@ class session {
   // The host's description of patterns that the context offers (null when it
   // offers none).
   const ox_regex_literals_s* regex_literals() const;
-  const ox::package_spec_manager& specs() const { return *spec_mgr_; }
+  const ox::package_spec_manager& specs() const { return *managers_.spec; }
 
  private:
   ox_refhost::logger logger_;
   ox_refhost::context context_;
   std::optional<ox_refhost::scoped_store_source> store_source_;
-  std::shared_ptr<ox::package_spec_manager> spec_mgr_;
-  std::shared_ptr<ox::software_repo_manager> repo_mgr_;
-  std::shared_ptr<ox::system_software_database_manager> softdb_mgr_;
-  std::shared_ptr<ox::software_dependency_manager> dependency_mgr_;
-  std::shared_ptr<ox::software_conflict_manager> conflict_mgr_;
-  std::shared_ptr<ox::package_manager> package_mgr_;
+  // Wired as a host wires them (make_managers).
+  ox::managers managers_;
 };
 
 // "<code> (<name>)", the way the tool names a library or host error code.
