@@ -681,8 +681,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "Exit status: 0 every machine can carry the request out; 1 some cannot (or could not be "
       "read); 2 usage error or an input that cannot be read.");
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 1));
-  const std::vector<std::string> command_names = {"resolve", "graph", "lint", "show",
-                                                    "fleet"};
+  const std::vector<std::string> command_names = {"resolve", "graph", "lint", "show", "fleet"};
   const auto command_named = [&](const std::string& name) -> CLI::App* {
     return std::find(command_names.begin(), command_names.end(), name) == command_names.end()
                ? nullptr
