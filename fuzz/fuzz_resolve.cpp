@@ -200,8 +200,8 @@ void check_result(const fuzz_input& input, const std::vector<software>& installe
 }
 
 // The six managers wired as a host wires them, the catalog imported.
-struct managers {
-  managers(ox_context_s* context, const fuzz_input& input, bool indexed) : wired(context) {
+struct imported_managers {
+  imported_managers(ox_context_s* context, const fuzz_input& input, bool indexed) : wired(context) {
     wired.spec->set_indexed_lookups(indexed);
     wired.dependency->set_indexed_scans(indexed);
 
@@ -243,7 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tarvik::ox_refhost::scoped_store_source store(
       input.inventory.empty() ? nullptr : std::make_shared<text_source>(input.inventory));
 
-  const managers indexed(context.get(), input, true);
+  const imported_managers indexed(context.get(), input, true);
   const std::shared_ptr<package_spec_manager>& spec_mgr = indexed.wired.spec;
   const std::shared_ptr<package_manager>& package_mgr = indexed.wired.package;
 
@@ -280,7 +280,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The look-up indexes are a shortcut: the plain walks give the same list.
-  const managers plain(context.get(), input, false);
+  const imported_managers plain(context.get(), input, false);
   try {
     const std::vector<installing_software> walked =
         plain.wired.package->resolve(input.uninstall, input.install);
