@@ -400,12 +400,17 @@ class runner {
         if (!machines_file) {
           throw input_error("machines " + args.machines + ": cannot be opened");
         }
-        std::size_t lines = 0;
-        for (std::string line; std::getline(machines_file, line);) {
-          lines += line.find_first_not_of(" \t\r") != std::string::npos ? 1 : 0;
+        // A regular file is counted first, for the progress bar's time left;
+        // a pipe is read once.
+        std::optional<std::size_t> lines;
+        if (std::filesystem::is_regular_file(args.machines)) {
+          lines = 0;
+          for (std::string line; std::getline(machines_file, line);) {
+            *lines += line.find_first_not_of(" \t\r") != std::string::npos ? 1 : 0;
+          }
+          machines_file.clear();
+          machines_file.seekg(0);
         }
-        machines_file.clear();
-        machines_file.seekg(0);
         machines = jsonl_machines(machines_file, args.machines, lines);
       }
     } catch (const input_error& error) {

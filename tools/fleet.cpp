@@ -17,6 +17,7 @@
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox_refhost/context.hpp"
 #include "tarvik/ox_refhost/logger.hpp"
+#include "touched.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -206,18 +207,15 @@ std::string cause_of(const json& result) {
   return result["outcome"].get<std::string>();
 }
 
-// Only the records the request touches: what it removes, installs or leaves
-// broken. Every record with --all.
-void keep_touched(json& result) {
+// Only the records the request touches, as the compact text report lists
+// them: the installed software it removes, replaces, leaves broken or reaches
+// through its relations, and every requested entry. Every record with --all.
+void keep_touched(json& result, const std::vector<bool>& touched_installed_records) {
   json& records = result["resolved"];
   json kept(json::value_t::array);
-  for (json& record : records) {
-    const unsigned state = record["state"].get<unsigned>();
-    const bool untouched = state == ox::SOFTWARE_STATE_INSTALLED &&
-                           record["failed_dependencies"].empty() &&
-                           record["failed_compatibilities"].empty();
-    if (!untouched) {
-      kept.push_back(std::move(record));
+  for (std::size_t at = 0; at < records.size(); ++at) {
+    if (at >= touched_installed_records.size() || touched_installed_records[at]) {
+      kept.push_back(std::move(records[at]));
     }
   }
   records = std::move(kept);
@@ -248,12 +246,16 @@ class worker_host {
     result.resolved = set.package->resolve(result.uninstall, result.install);
     result.incompatible = set.package->is_incompatible(result.resolved);
     result.conflicted = set.package->is_conflicted(result.resolved);
-    const analysis facts =
-        analyze(*catalog, result.uninstall, result.install, result.resolved,
-                relation_scope::stopping_entry, ox_regex_literals_get(context_.get()));
+    const ox_regex_literals_s* literals = ox_regex_literals_get(context_.get());
+    // The document is the one resolve --format json writes; what it keeps is
+    // what the compact report lists, which needs every relation judged.
+    const analysis facts = analyze(*catalog, result.uninstall, result.install, result.resolved,
+                                   relation_scope::stopping_entry, literals);
     json body = resolution_json(result, facts, *catalog);
     if (!all) {
-      keep_touched(body);
+      const analysis reach = analyze(*catalog, result.uninstall, result.install, result.resolved,
+                                     relation_scope::every_entry, literals);
+      keep_touched(body, touched_installed(result, reach, *catalog));
     }
     json line(json::value_t::object);
     line["machine"] = machine.id;
