@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/describe.hpp"
 #include "support/test_host.hpp"
 #include "support/wired_managers.hpp"
 #include "tarvik/ox/ox.hpp"
@@ -67,21 +68,8 @@ class ResolutionTest : public ::testing::Test {
     return software(id, version(ver));
   }
 
-  // "id version state" per record, plus its findings.
   static std::vector<std::string> describe(const std::vector<installing_software>& list) {
-    std::vector<std::string> out;
-    for (const installing_software& r : list) {
-      std::string line = r.id + " " + r.version.getversion() + " " +
-                         std::to_string(static_cast<std::uint32_t>(r.state));
-      for (const software& f : r.failed_dependencies) {
-        line += " dep[" + f.id + " " + f.version.getversion() + " " + f.version_text + "]";
-      }
-      for (const software& f : r.failed_compatibilities) {
-        line += " compat[" + f.id + " " + f.version.getversion() + " " + f.version_text + "]";
-      }
-      out.push_back(line);
-    }
-    return out;
+    return ox_test::describe(list);
   }
 
   // The lines a resolution writes after the install-order check, with the

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/describe.hpp"
 #include "support/test_host.hpp"
 #include "support/wired_managers.hpp"
 #include "tarvik/ox/ox.hpp"
@@ -201,18 +202,7 @@ std::vector<staying_case> cases() {
   };
 }
 
-std::vector<std::string> describe(const std::vector<installing_software>& list) {
-  std::vector<std::string> out;
-  for (const installing_software& r : list) {
-    std::string line = r.id + " " + r.version.getversion() + " " +
-                       std::to_string(static_cast<std::uint32_t>(r.state));
-    for (const software& f : r.failed_dependencies) {
-      line += " dep[" + f.id + " " + f.version.getversion() + " " + f.version_text + "]";
-    }
-    out.push_back(line);
-  }
-  return out;
-}
+using ox_test::describe;
 
 TEST(StayingSoftwareTest, RequestsAnswerForTheSoftwareTheyLeaveInstalled) {
   for (const staying_case& c : cases()) {

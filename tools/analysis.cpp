@@ -288,21 +288,13 @@ class replay {
     try {
       const ox::software_spec& spec = specs_.find(record);
       for (const ox::depend& dep : spec.depends) {
-        relation_check check;
-        check.kind = relation_check::kind_t::depends;
-        check.sref = dep.sref;
-        check.version_text = dep.version_text;
-        check.versions = dep.versions;
-        if (!find_target(dep.sref, check)) {
+        relation_check check = check_depend(dep, all);
+        if (check.ok() || check.outcome == relation_check::outcome_t::unknown_sref) {
           continue;
         }
         const int before = patterns_.next(check.target_pattern, 0, installed);
         if (before < 0 || !marked(before) ||
             !dep.versions.is_within(resolved_[static_cast<std::size_t>(before)].version)) {
-          continue;
-        }
-        check = check_depend(dep, all);
-        if (check.ok()) {
           continue;
         }
         if (check.outcome == relation_check::outcome_t::marked) {

@@ -250,7 +250,7 @@ class text_report {
   struct requested_target {
     int before = -1;
     int after = -1;
-    int left_out = -1;  // in range, before it, but without specification entry
+    int left_out = -1;  // in range, before it, but without catalog entry
   };
 
   requested_target find_requested(const relation_check& check) const {
@@ -304,10 +304,10 @@ class text_report {
     const requested_target found = find_requested(check);
     if (found.left_out >= 0) {
       out_ << "  " << label(facts_.install[static_cast<std::size_t>(found.left_out)].requested)
-           << " is requested before it, but left out: the specification has no entry for that "
+           << " is requested before it, but left out: the catalog has no entry for that "
               "version.\n";
       out_ << "  Hint: request a version of " << sref
-           << " in those versions that the specification has, before " << who << ".\n";
+           << " in those versions that the catalog has, before " << who << ".\n";
       return;
     }
     // An installed match, not to be removed, that requesting the target

@@ -1,0 +1,35 @@
+// A resolved list as text the tests compare: "id version state" per record,
+// followed by its findings as " dep[id version version_text]" and
+// " compat[id version version_text]".
+#ifndef TARVIK_OX_TESTS_SUPPORT_DESCRIBE_HPP_
+#define TARVIK_OX_TESTS_SUPPORT_DESCRIBE_HPP_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tarvik/ox/software.hpp"
+
+namespace tarvik {
+namespace ox_test {
+
+inline std::vector<std::string> describe(const std::vector<ox::installing_software>& list) {
+  std::vector<std::string> out;
+  for (const ox::installing_software& r : list) {
+    std::string line = r.id + " " + r.version.getversion() + " " +
+                       std::to_string(static_cast<std::uint32_t>(r.state));
+    for (const ox::software& f : r.failed_dependencies) {
+      line += " dep[" + f.id + " " + f.version.getversion() + " " + f.version_text + "]";
+    }
+    for (const ox::software& f : r.failed_compatibilities) {
+      line += " compat[" + f.id + " " + f.version.getversion() + " " + f.version_text + "]";
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+}  // namespace ox_test
+}  // namespace tarvik
+
+#endif  // TARVIK_OX_TESTS_SUPPORT_DESCRIBE_HPP_
