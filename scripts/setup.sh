@@ -18,6 +18,8 @@ PACKAGES=(
   graphviz
   # the schema tests: JSON Schema validator, and xmllint for the catalog's XSD
   python3-jsonschema libxml2-utils
+  # the Python module, its tests and the distributed fleet example
+  pybind11-dev python3-pybind11 python3-dev python3-pytest python3-distributed
 )
 
 missing=()
