@@ -16,6 +16,7 @@
 #include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox_refhost/limits.hpp"
 #include "tarvik/ox_refhost/regex.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace {
 

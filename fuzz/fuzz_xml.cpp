@@ -12,7 +12,7 @@
 
 #include "fuzz_support.hpp"
 #include "tarvik/ox/host/ox_xml.h"
-#include "tarvik/ox_refhost/hooks.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "support/test_host.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox {
@@ -160,7 +161,7 @@ TEST(SystemSoftwareDatabaseManagerTest, AFailedScanThrowsTheStoresCodeAndKeepsTh
        {OX_ERROR_IO, OX_ERROR_PARSE, OX_ERROR_LIMIT_EXCEEDED, static_cast<ox_error_e>(4711),
         static_cast<ox_error_e>(-1), static_cast<ox_error_e>(INT_MIN)}) {
     source->set_applications({{"NEW", std::string("2.0")}});
-    source->fail_next_scan(code, "store unavailable");
+    fail_next_scan(*source, code, "store unavailable");
     const auto before = ox_refhost::store_calls_on_this_thread();
     try {
       mgr.rescan();

@@ -13,6 +13,7 @@
 #include "support/wired_managers.hpp"
 #include "tarvik/ox/ox.hpp"
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox {
@@ -243,7 +244,7 @@ TEST_F(ResolutionTest, RescanFailureReachesTheHostWithTheStoreCode) {
   auto first = pm->resolve({}, {sw("PLUGIN", "2.0")});
   EXPECT_THAT(describe(first), ElementsAre("CORE 2.0.0.0 2", "PLUGIN 2.0.0.0 1"));
 
-  store->fail_next_scan(static_cast<ox_error_e>(4711));
+  fail_next_scan(*store, static_cast<ox_error_e>(4711));
   host.clear();
   try {
     pm->resolve({}, {sw("PLUGIN", "2.0")});

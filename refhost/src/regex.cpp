@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "tarvik/ox/host/ox_regex.h"
-#include "tarvik/ox_refhost/hooks.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
 #include "tarvik/ox_refhost/regex.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 struct ox_regex_s {
   explicit ox_regex_s(std::shared_ptr<const re2::RE2> compiled) : re(std::move(compiled)) {}

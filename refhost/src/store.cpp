@@ -1,4 +1,5 @@
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -559,10 +560,10 @@ void memory_store_source::add(std::string id, std::optional<std::string> version
   applications_.push_back(installed_application{std::move(id), std::move(version)});
 }
 
-void memory_store_source::fail_next_scan(ox_error_e code, std::string message) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  fail_code_ = code;
-  fail_message_ = std::move(message);
+void fail_next_scan(memory_store_source& source, ox_error_e code, std::string message) {
+  std::lock_guard<std::mutex> lock(source.mutex_);
+  source.fail_code_ = code;
+  source.fail_message_ = std::move(message);
 }
 
 ox_error_e memory_store_source::read(std::vector<installed_application>& out, std::string& error) {

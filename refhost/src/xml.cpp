@@ -42,8 +42,8 @@
 #endif
 
 #include "tarvik/ox/host/ox_xml.h"
-#include "tarvik/ox_refhost/hooks.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 struct ox_xml_s {
   pugi::xml_document doc;

@@ -27,9 +27,9 @@
 #include "tarvik/ox/software_dependency_manager.hpp"
 #include "tarvik/ox/software_repo_manager.hpp"
 #include "tarvik/ox/system_software_database_manager.hpp"
-#include "tarvik/ox_refhost/hooks.hpp"
 #include "tarvik/ox_refhost/regex.hpp"
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox_test {
@@ -337,7 +337,7 @@ class AllocationFailureTest : public ::testing::TestWithParam<std::tuple<failure
     // buffer as large as any later message needs, so that keeping one is not
     // counted as a leak.
     auto failing = ox_refhost::make_memory_source();
-    failing->fail_next_scan(OX_ERROR_IO, std::string(512, 'x'));
+    fail_next_scan(*failing, OX_ERROR_IO, std::string(512, 'x'));
     const ox_refhost::scoped_store_source scoped(failing);
     test_host host;
     ox::system_software_database_manager softdb(host.context());

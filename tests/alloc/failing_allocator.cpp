@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "tarvik/ox_refhost/hooks.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox_test {

@@ -8,6 +8,7 @@
 
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox {
@@ -83,7 +84,7 @@ TEST(RegistryStoreTest, ApplicationsWrapTheHostHandleWithoutOwningIt) {
 TEST(RegistryStoreTest, AFailedScanThrowsTheHostsCodeUnchangedAndTheStoreIsStillReleased) {
   for (const ox_error_e code : {OX_ERROR_IO, OX_ERROR_PARSE, static_cast<ox_error_e>(4711)}) {
     auto source = make_memory_source({{"A", std::string("1.0")}});
-    source->fail_next_scan(code);
+    fail_next_scan(*source, code);
     scoped_store_source scope(source);
     const auto before = store_calls_on_this_thread();
     try {

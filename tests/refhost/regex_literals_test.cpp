@@ -13,6 +13,7 @@
 #include "tarvik/ox_refhost/context.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
 #include "tarvik/ox_refhost/regex.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox_refhost {

@@ -1,4 +1,5 @@
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 #include <gtest/gtest.h>
 
@@ -154,7 +155,7 @@ TEST(RefhostStoreTest, AFailedScanChangesNothingAndItsMessageStaysOnThisThread) 
   ASSERT_EQ(ox_registry_store_scan(store), OX_OK);
 
   source->set_applications({{"B", std::string("2")}});
-  source->fail_next_scan(static_cast<ox_error_e>(4711), "registry locked");
+  fail_next_scan(*source, static_cast<ox_error_e>(4711), "registry locked");
   EXPECT_EQ(ox_registry_store_scan(store), 4711);
   EXPECT_EQ(last_store_error(), "registry locked");
   const apps before = {{"A", std::string("1")}};
@@ -171,7 +172,7 @@ TEST(RefhostStoreTest, AFailedScanChangesNothingAndItsMessageStaysOnThisThread) 
   EXPECT_EQ(walk(store), after);
   ox_registry_store_release(store);
 
-  source->fail_next_scan(OX_ERROR_IO);
+  fail_next_scan(*source, OX_ERROR_IO);
   EXPECT_EQ(scan_once().code, OX_ERROR_IO);
   EXPECT_NE(last_store_error().find("code 100"), std::string::npos) << last_store_error();
 }

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "tarvik/ox/host/ox_xml.h"
-#include "tarvik/ox_refhost/hooks.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox_refhost {

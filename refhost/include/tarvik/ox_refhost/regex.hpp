@@ -25,16 +25,6 @@ const ox_regex_literals_s* regex_literals();
 // held keep their compiled pattern after it leaves the cache.
 inline constexpr std::size_t kRegexCacheEntries = 1024;
 
-struct regex_cache_stats {
-  std::size_t hits = 0;
-  std::size_t misses = 0;
-  std::size_t entries = 0;
-};
-
-// Process-wide; for tests and diagnosis.
-regex_cache_stats regex_cache_statistics();
-void clear_regex_cache();
-
 }  // namespace ox_refhost
 }  // namespace tarvik
 

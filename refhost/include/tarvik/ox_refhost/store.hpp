@@ -2,7 +2,7 @@
 // functions read. ox_registry_store_create takes no argument that says where
 // to read, so the embedding program chooses a source here beforehand:
 //
-//   - an in-memory list (tests; it can be told to fail its next scan),
+//   - an in-memory list (tests can make its next scan fail: testing.hpp),
 //   - a JSON inventory file,
 //   - Debian's dpkg status database.
 //
@@ -29,9 +29,10 @@
 //   the creation's code      a null store left by a failed
 //                            ox_registry_store_create, when that was the last
 //                            creation on this thread (OX_ERROR_OUT_OF_MEMORY,
-//                            or the code given to fail_next_store_create)
+//                            or the code given to the test hook
+//                            fail_next_store_create)
 //   OX_ERROR_OUT_OF_MEMORY   the snapshot could not be allocated
-//   any code                 given to memory_store_source::fail_next_scan
+//   any code                 given to the test hook fail_next_scan
 //
 // JSON inventory: a JSON array (UTF-8; a byte-order mark is skipped) of
 // objects, in the order the applications are to be walked:
@@ -116,13 +117,13 @@ class memory_store_source : public store_source {
 
   void set_applications(std::vector<installed_application> applications);
   void add(std::string id, std::optional<std::string> version);
-  // The next read fails once with `code` (which must not be OX_OK) and
-  // `message` (a default naming the code when empty); later reads succeed.
-  void fail_next_scan(ox_error_e code, std::string message = {});
 
   ox_error_e read(std::vector<installed_application>& out, std::string& error) override;
 
  private:
+  // The test hook that makes the next read fail (testing.hpp).
+  friend void fail_next_scan(memory_store_source& source, ox_error_e code, std::string message);
+
   std::mutex mutex_;
   std::vector<installed_application> applications_;
   ox_error_e fail_code_ = OX_OK;
@@ -184,17 +185,6 @@ ox_error_e parse_dpkg_status(std::string_view text, std::vector<installed_applic
 //   1:14.0-55.7~deb12u1 -> 14.0.0.0  2025b-0+deb12u2 -> 2025.0.0.0
 //   20230311+deb12u1 -> 20230311.0.0.0  1:9.2p1-2 -> 9.2.0.0
 std::string dpkg_version_text(std::string_view debian);
-
-// Test hooks. Calls of the store functions made on this thread so far, and a
-// way to make the next ox_registry_store_create on this thread fail, so that
-// the library's handling of a failed creation can be observed.
-struct store_call_counts {
-  std::size_t create_calls = 0;
-  std::size_t release_calls = 0;       // all calls, with a null store included
-  std::size_t null_release_calls = 0;  // calls with a null store
-};
-store_call_counts store_calls_on_this_thread();
-void fail_next_store_create(ox_error_e code);
 
 }  // namespace ox_refhost
 }  // namespace tarvik
