@@ -16,110 +16,18 @@ namespace tarvik {
 namespace oxpm {
 namespace {
 
-std::string error_of(const std::string& text) {
-  try {
-    (void)parse_request_json(text, "request r.json");
-  } catch (const input_error& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
-TEST(RequestJsonTest, ReadsBothListsInOrder) {
-  const request asked = parse_request_json(
-      R"({"uninstall": [{"id": "U", "version": "1.0"}, {"id": "V"}],
-          "install": [{"id": "B", "version": "2.0", "name": "Bee"}, {"id": "A", "version": "0.0.0.0"}]})",
-      "r");
-  ASSERT_EQ(asked.install.size(), 2u);
-  EXPECT_EQ(asked.install[0].id, "B");
-  EXPECT_EQ(asked.install[0].version_text, "2.0");
-  EXPECT_EQ(asked.install[0].name, "Bee");
-  EXPECT_EQ(asked.install[1].id, "A");
-  EXPECT_EQ(asked.install[1].version_text, "0.0.0.0");
-  ASSERT_EQ(asked.uninstall.size(), 2u);
-  EXPECT_EQ(asked.uninstall[0].id, "U");
-  EXPECT_TRUE(asked.uninstall[0].has_version);
-  EXPECT_EQ(asked.uninstall[1].id, "V");
-  EXPECT_FALSE(asked.uninstall[1].has_version);
-
-  const request empty = parse_request_json("{}", "r");
-  EXPECT_TRUE(empty.install.empty());
-  EXPECT_TRUE(empty.uninstall.empty());
-}
-
-TEST(RequestJsonTest, RefusesMalformedAndMisshapenRequestsNamingTheSpot) {
-  struct bad_case {
-    const char* text;
-    const char* expected;  // a part of the message
-  };
-  const bad_case cases[] = {
-      {"", "request r.json: malformed JSON"},
-      {"{\"install\": [", "request r.json: malformed JSON"},
-      {"[]", "must be a JSON object"},
-      {"{\"instal\": []}", "unknown key \"instal\""},
-      {"{\"install\": {}}", "request r.json: install must be an array, not an object"},
-      {"{\"install\": [1]}", "install[0] must be an object, not a number"},
-      {"{\"install\": [{\"version\": \"1.0\"}]}", "install[0]: \"id\" is missing or empty"},
-      {"{\"install\": [{\"id\": \"\", \"version\": \"1.0\"}]}", "\"id\" is missing or empty"},
-      {"{\"install\": [{\"id\": \"A\"}]}", "install[0]: \"version\" is missing"},
-      {"{\"uninstall\": [{\"id\": \"A\", \"version\": 1}]}",
-       "uninstall[0]: \"version\" must be a string, not a number"},
-      {"{\"install\": [{\"id\": 7, \"version\": \"1\"}]}", "\"id\" must be a string, not a number"},
-      {"{\"install\": [{\"id\": \"A\\u0000B\", \"version\": \"1\"}]}", "contains a NUL character"},
-      {"{\"install\": [{\"id\": \"A\", \"version\": \"1\", \"extra\": true}]}",
-       "unknown key \"extra\""},
-      {"{\"install\": [{\"id\": \"A\", \"version\": \"1.0\"}, {\"id\": \"B\"}]}",
-       "install[1]: \"version\" is missing"},
-      {"{\"uninstall\": [{\"id\": \"A\", \"version\": \"\"}]}",
-       "uninstall[0]: the version \"\" is not a version"},
-  };
-  for (const bad_case& c : cases) {
-    EXPECT_NE(error_of(c.text).find(c.expected), std::string::npos)
-        << c.text << " gave: " << error_of(c.text);
-  }
-}
-
+// A request nested far deeper than any real one is refused before the
+// parser recurses into it (the stack would not hold it).
 TEST(RequestJsonTest, DeepNestingIsRefusedWithoutRecursing) {
   const std::string deep =
       "{\"install\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
-  EXPECT_NE(error_of(deep).find("nested more than"), std::string::npos);
-}
-
-TEST(AssignmentTest, SplitsAtTheLastEquals) {
-  const request_entry plain = parse_assignment("halden-db=5.2", "--install");
-  EXPECT_TRUE(plain.has_version);
-  EXPECT_EQ(plain.id, "halden-db");
-  EXPECT_EQ(plain.version_text, "5.2");
-  const request_entry with_equals = parse_assignment("a=b=1.0", "--install");
-  EXPECT_EQ(with_equals.id, "a=b");
-  EXPECT_EQ(with_equals.version_text, "1.0");
-  const request_entry id_only = parse_assignment("a", "--uninstall", version_need::optional);
-  EXPECT_EQ(id_only.id, "a");
-  EXPECT_FALSE(id_only.has_version);
-
-  for (const char* bad : {"", "halden-db", "=1.0"}) {
-    try {
-      (void)parse_assignment(bad, "--install");
-      ADD_FAILURE() << "accepted " << bad;
-    } catch (const input_error& error) {
-      EXPECT_NE(std::string(error.what()).find("--install"), std::string::npos);
-      EXPECT_NE(std::string(error.what()).find("expected ID=VERSION"), std::string::npos);
-    }
+  try {
+    (void)parse_request_json(deep, "request r.json");
+    ADD_FAILURE() << "accepted";
+  } catch (const input_error& error) {
+    EXPECT_NE(std::string(error.what()).find("nested more than"), std::string::npos)
+        << error.what();
   }
-  for (const char* bad : {"a=", "a=1", "a=1.2.3.4.5", "a=1.x", "a=.1", "a=1.", "a=+1.0",
-                          "a=4294967296.0", "a= 1.0"}) {
-    EXPECT_THROW((void)parse_assignment(bad, "--uninstall", version_need::optional), input_error)
-        << bad;
-  }
-}
-
-TEST(AssignmentTest, VersionsAreReadAsTheLibraryReadsThem) {
-  const auto list = to_software({{"A", "1.2", "Ay"}, {"B", "7", ""}, {"C", "-1.0", ""}});
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].version.getversion(), "1.2.0.0");
-  EXPECT_EQ(list[0].name, "Ay");
-  EXPECT_EQ(list[1].version.getversion(), "0.0.0.0");
-  EXPECT_EQ(list[2].version.getversion(), "4294967295.0.0.0");
 }
 
 class ReadFileTest : public ::testing::Test {
@@ -127,27 +35,6 @@ class ReadFileTest : public ::testing::Test {
   ox_test::temp_file file_{std::string(), "oxpm_inputs"};
   const std::string& path_ = file_.path();
 };
-
-TEST_F(ReadFileTest, ReadsWholeFilesAndNamesTheFileOnFailure) {
-  {
-    std::ofstream out(path_, std::ios::binary);
-    out << std::string("a\0b", 3) << std::string(70000, 'x');
-  }
-  EXPECT_EQ(read_file(path_).size(), 70003u);
-
-  const auto message = [](const std::string& path, std::size_t limit) {
-    try {
-      (void)read_file(path, limit);
-    } catch (const input_error& error) {
-      return std::string(error.what());
-    }
-    return std::string("no error");
-  };
-  EXPECT_EQ(message("/nonexistent/oxpm.xml", kMaxInputSize),
-            "/nonexistent/oxpm.xml: No such file or directory");
-  EXPECT_EQ(message("/tmp", kMaxInputSize), "/tmp: is a directory");
-  EXPECT_EQ(message(path_, 1000), path_ + ": larger than 1000 bytes");
-}
 
 std::string message_of(const std::string& path, std::size_t limit) {
   try {
@@ -172,7 +59,7 @@ TEST_F(ReadFileTest, AFileAsLargeAsTheLimitIsReadAndOneByteMoreIsRefused) {
   for (const size_case& c : cases) {
     std::string content(c.size, 'x');
     for (std::size_t i = 0; i < content.size(); i += 7) {
-      content[i] = static_cast<char>('a' + i % 26);
+      content[i] = static_cast<char>(i % 3 == 0 ? '\0' : 'a' + i % 26);
     }
     {
       std::ofstream out(path_, std::ios::binary | std::ios::trunc);
