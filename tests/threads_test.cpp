@@ -7,23 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/describe.hpp"
 #include "support/test_host.hpp"
 #include "support/wired_managers.hpp"
-#include "tarvik/ox/package_manager.hpp"
-#include "tarvik/ox/package_spec_manager.hpp"
-#include "tarvik/ox/pm_exception.hpp"
-#include "tarvik/ox/software_conflict_manager.hpp"
-#include "tarvik/ox/software_dependency_manager.hpp"
-#include "tarvik/ox/software_repo_manager.hpp"
-#include "tarvik/ox/system_software_database_manager.hpp"
 #include "tarvik/ox_refhost/store.hpp"
 
 namespace tarvik {
@@ -115,25 +107,29 @@ std::vector<request> requests_for(int t) {
   return out;
 }
 
-std::string render(const std::vector<software>& list) {
-  std::string out;
-  for (const software& sw : list) {
-    out += "[" + sw.id + " " + sw.version.getversion() + " " + sw.version_text + "]";
-  }
-  return out;
-}
-
-std::string render(const std::vector<installing_software>& list) {
-  std::string out;
-  for (const installing_software& entry : list) {
-    out += entry.id + " " + entry.version.getversion() + " " + std::to_string(entry.state) + " " +
-           render(entry.failed_dependencies) + render(entry.failed_compatibilities) + "\n";
-  }
-  return out;
-}
-
+// The requests of thread `t` on a wired set, whose catalog may be shared.
 std::string run_requests(int t, const ox::managers& wired,
-                         const std::shared_ptr<ox_refhost::store_source>& source);
+                         const std::shared_ptr<ox_refhost::store_source>& source) {
+  const ox_refhost::scoped_store_source scoped(source);
+  std::string out = "thread " + std::to_string(t) + ": " +
+                    std::to_string(wired.spec->get_specs().size()) + " entries\n";
+  for (const request& r : requests_for(t)) {
+    const std::vector<installing_software> resolved =
+        wired.package->resolve(r.uninstall, r.install);
+    for (const std::string& line : describe(resolved)) {
+      out += line + "\n";
+    }
+    out += wired.package->is_incompatible(resolved) ? "incompatible\n" : "compatible\n";
+    out += wired.package->is_conflicted(resolved) ? "conflicted\n" : "no conflict\n";
+  }
+  for (int i = 0; i < kPackages; i += 5) {
+    out += wired.spec->find_id("PKG_" + std::to_string(i) + "_7").sref + " ";
+    out += wired.spec->find_orqid_in_spec("OLD_" + std::to_string(i), "old-" + std::to_string(i))
+               ? "orqid\n"
+               : "no orqid\n";
+  }
+  return out;
+}
 
 // The work of one thread, from a fresh set of managers to the rendered
 // results of every request.
@@ -145,54 +141,68 @@ std::string run_scenario(int t, ox_context_s* context,
   return run_requests(t, wired, source);
 }
 
-// The requests of thread `t` on a wired set, whose catalog may be shared.
-std::string run_requests(int t, const ox::managers& wired,
-                         const std::shared_ptr<ox_refhost::store_source>& source) {
-  const ox_refhost::scoped_store_source scoped(source);
-  const std::shared_ptr<ox::package_spec_manager>& spec_mgr = wired.spec;
-  const std::shared_ptr<ox::package_manager>& package_mgr = wired.package;
-
-  std::string out = "thread " + std::to_string(t) + ": " +
-                    std::to_string(spec_mgr->get_specs().size()) + " entries\n";
-  for (const request& r : requests_for(t)) {
-    const std::vector<installing_software> resolved = package_mgr->resolve(r.uninstall, r.install);
-    out += render(resolved);
-    out += package_mgr->is_incompatible(resolved) ? "incompatible\n" : "compatible\n";
-    out += package_mgr->is_conflicted(resolved) ? "conflicted\n" : "no conflict\n";
-  }
-  for (int i = 0; i < kPackages; i += 5) {
-    out += spec_mgr->find_id("PKG_" + std::to_string(i) + "_7").sref + " ";
-    out += spec_mgr->find_orqid_in_spec("OLD_" + std::to_string(i), "old-" + std::to_string(i))
-               ? "orqid\n"
-               : "no orqid\n";
-  }
-  return out;
-}
-
-// Starts every thread's work at once, so that they overlap.
-class start_line {
- public:
-  explicit start_line(int parties) : waiting_(parties) {}
-  void arrive_and_wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (--waiting_ == 0) {
-      open_.notify_all();
-      return;
-    }
-    open_.wait(lock, [this] { return waiting_ == 0; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable open_;
-  int waiting_;
-};
-
 struct thread_result {
-  std::vector<std::string> outputs;
-  std::vector<std::string> lines;
+  std::vector<std::string> outputs;  // one a round
+  std::vector<std::string> lines;    // the log of the first round, when kept
   std::string error;
 };
+
+// Runs `work(t, host)` kRounds times on each of kThreads threads at once,
+// each round on a fresh host unless `shared` is given.
+template <typename Work>
+std::vector<thread_result> on_threads(Work work, test_host* shared = nullptr) {
+  std::vector<thread_result> results(kThreads);
+  std::atomic<int> waiting{kThreads};  // all start at once, so that they overlap
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (--waiting; waiting.load() > 0;) {
+        std::this_thread::yield();
+      }
+      try {
+        for (int round = 0; round < kRounds; ++round) {
+          test_host own;
+          results[t].outputs.push_back(work(t, shared != nullptr ? *shared : own));
+          if (round == 0 && shared == nullptr) {
+            results[t].lines = own.lines();
+          }
+        }
+      } catch (const std::exception& error) {
+        results[t].error = error.what();
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(results[t].error, "") << "thread " << t;
+    EXPECT_EQ(results[t].outputs.size(), static_cast<std::size_t>(kRounds)) << "thread " << t;
+  }
+  return results;
+}
+
+// Runs `work` for each thread index on this thread, then kRounds times on
+// every thread at once: each round gives what this thread got, the same
+// output and the same log. Returns the outputs of this thread.
+template <typename Work>
+std::vector<std::string> expect_as_on_one_thread(Work work) {
+  std::vector<std::string> expected(kThreads);
+  std::vector<std::vector<std::string>> expected_lines(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    test_host host;
+    expected[t] = work(t, host);
+    expected_lines[t] = host.lines();
+  }
+  const std::vector<thread_result> results = on_threads(work);
+  for (int t = 0; t < kThreads; ++t) {
+    for (const std::string& output : results[t].outputs) {
+      EXPECT_EQ(output, expected[t]) << "thread " << t;
+    }
+    EXPECT_EQ(results[t].lines, expected_lines[t]) << "thread " << t;
+  }
+  return expected;
+}
 
 class ThreadsTest : public ::testing::Test {
  protected:
@@ -208,53 +218,14 @@ class ThreadsTest : public ::testing::Test {
 };
 
 TEST_F(ThreadsTest, EachThreadWithItsOwnHostGetsTheSingleThreadedResultAndLog) {
-  // One thread after the other first.
-  std::vector<std::string> expected_output(kThreads);
-  std::vector<std::vector<std::string>> expected_lines(kThreads);
-  for (int t = 0; t < kThreads; ++t) {
-    test_host host;
-    expected_output[t] = run_scenario(t, host.context(), sources_[t], document_);
-    expected_lines[t] = host.lines();
-  }
+  const std::vector<std::string> expected = expect_as_on_one_thread([&](int t, test_host& host) {
+    return run_scenario(t, host.context(), sources_[t], document_);
+  });
   for (int t = 1; t < kThreads; ++t) {
-    ASSERT_NE(expected_output[t], expected_output[0]) << "the threads must do different work";
+    EXPECT_NE(expected[t], expected[0]) << "the threads must do different work";
   }
-  ASSERT_NE(expected_output[0].find("incompatible"), std::string::npos);
-  ASSERT_NE(expected_output[0].find("\ncompatible"), std::string::npos);
-
-  // Then all at once, several rounds each.
-  std::vector<thread_result> results(kThreads);
-  start_line start(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      try {
-        for (int round = 0; round < kRounds; ++round) {
-          test_host host;
-          results[t].outputs.push_back(run_scenario(t, host.context(), sources_[t], document_));
-          if (round == 0) {
-            results[t].lines = host.lines();
-          }
-        }
-      } catch (const std::exception& error) {
-        results[t].error = error.what();
-      }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
-
-  for (int t = 0; t < kThreads; ++t) {
-    EXPECT_EQ(results[t].error, "") << "thread " << t;
-    ASSERT_EQ(results[t].outputs.size(), static_cast<std::size_t>(kRounds)) << "thread " << t;
-    for (int round = 0; round < kRounds; ++round) {
-      EXPECT_EQ(results[t].outputs[round], expected_output[t])
-          << "thread " << t << ", round " << round;
-    }
-    EXPECT_EQ(results[t].lines, expected_lines[t]) << "thread " << t;
-  }
+  EXPECT_NE(expected[0].find("incompatible"), std::string::npos);
+  EXPECT_NE(expected[0].find("\ncompatible"), std::string::npos);
 }
 
 TEST_F(ThreadsTest, ThreadsSharingOneContextLoggerAndStoreSourceGetTheSameResults) {
@@ -266,27 +237,10 @@ TEST_F(ThreadsTest, ThreadsSharingOneContextLoggerAndStoreSourceGetTheSameResult
   const std::size_t lines_per_run = shared.records().size();
   shared.clear();
 
-  std::vector<thread_result> results(kThreads);
-  start_line start(kThreads);
-  std::vector<std::thread> threads;
+  const std::vector<thread_result> results = on_threads(
+      [&](int, test_host& host) { return run_scenario(1, host.context(), one_source, document_); },
+      &shared);
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      try {
-        for (int round = 0; round < kRounds; ++round) {
-          results[t].outputs.push_back(run_scenario(1, shared.context(), one_source, document_));
-        }
-      } catch (const std::exception& error) {
-        results[t].error = error.what();
-      }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
-
-  for (int t = 0; t < kThreads; ++t) {
-    EXPECT_EQ(results[t].error, "") << "thread " << t;
     for (const std::string& output : results[t].outputs) {
       EXPECT_EQ(output, expected) << "thread " << t;
     }
@@ -307,49 +261,16 @@ TEST_F(ThreadsTest, ThreadsSharingOneImportedCatalogGetTheirOwnResults) {
   catalog->set_platform("linux-x64");
   catalog->import(document_.data(), document_.size());
 
-  std::vector<std::string> expected_output(kThreads);
-  std::vector<std::vector<std::string>> expected_lines(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     test_host own;
-    ASSERT_EQ(run_scenario(t, own.context(), sources_[t], document_),
-              run_requests(t, ox_test::wired_managers(own.context(), catalog), sources_[t]))
-        << "a shared catalog answers as an own one";
     test_host host;
-    expected_output[t] =
-        run_requests(t, ox_test::wired_managers(host.context(), catalog), sources_[t]);
-    expected_lines[t] = host.lines();
+    ASSERT_EQ(run_scenario(t, own.context(), sources_[t], document_),
+              run_requests(t, ox_test::wired_managers(host.context(), catalog), sources_[t]))
+        << "a shared catalog answers as an own one";
   }
-
-  std::vector<thread_result> results(kThreads);
-  start_line start(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      try {
-        for (int round = 0; round < kRounds; ++round) {
-          test_host host;
-          results[t].outputs.push_back(
-              run_requests(t, ox_test::wired_managers(host.context(), catalog), sources_[t]));
-          if (round == 0) {
-            results[t].lines = host.lines();
-          }
-        }
-      } catch (const std::exception& error) {
-        results[t].error = error.what();
-      }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
-  for (int t = 0; t < kThreads; ++t) {
-    EXPECT_EQ(results[t].error, "") << "thread " << t;
-    for (const std::string& output : results[t].outputs) {
-      EXPECT_EQ(output, expected_output[t]) << "thread " << t;
-    }
-    EXPECT_EQ(results[t].lines, expected_lines[t]) << "thread " << t;
-  }
+  expect_as_on_one_thread([&](int t, test_host& host) {
+    return run_requests(t, ox_test::wired_managers(host.context(), catalog), sources_[t]);
+  });
 }
 
 }  // namespace

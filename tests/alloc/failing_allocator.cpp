@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -43,30 +44,34 @@ bool should_fail() noexcept {
   return false;
 }
 
-void* allocate(std::size_t size) noexcept {
+void pause_for_regex_engine(bool entering) noexcept {
+  tl_state.paused += entering ? 1 : -1;
+}
+
+// Null when the injection fails this allocation (or memory is out); an
+// alignment of 0 is malloc's own.
+void* allocate(std::size_t size, std::size_t alignment) noexcept {
+  void* block = nullptr;
   if (should_fail()) {
     return nullptr;
   }
-  void* block = std::malloc(size == 0 ? 1 : size);
+  if (alignment == 0) {
+    block = std::malloc(size == 0 ? 1 : size);
+  } else if (posix_memalign(&block, std::max(alignment, sizeof(void*)), size == 0 ? 1 : size) !=
+             0) {
+    block = nullptr;
+  }
   if (block != nullptr) {
     g_live.fetch_add(1, std::memory_order_relaxed);
   }
   return block;
 }
 
-void* allocate_aligned(std::size_t size, std::align_val_t alignment) noexcept {
-  if (should_fail()) {
-    return nullptr;
+void* allocate_or_throw(std::size_t size, std::size_t alignment) {
+  void* block = allocate(size, alignment);
+  if (block == nullptr) {
+    throw std::bad_alloc();
   }
-  std::size_t align = static_cast<std::size_t>(alignment);
-  if (align < sizeof(void*)) {
-    align = sizeof(void*);
-  }
-  void* block = nullptr;
-  if (posix_memalign(&block, align, size == 0 ? 1 : size) != 0) {
-    return nullptr;
-  }
-  g_live.fetch_add(1, std::memory_order_relaxed);
   return block;
 }
 
@@ -75,34 +80,6 @@ void release(void* block) noexcept {
     g_live.fetch_sub(1, std::memory_order_relaxed);
     std::free(block);
   }
-}
-
-void* allocate_or_throw(std::size_t size) {
-  void* block = allocate(size);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  return block;
-}
-
-void* allocate_aligned_or_throw(std::size_t size, std::align_val_t alignment) {
-  void* block = allocate_aligned(size, alignment);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  return block;
-}
-
-void pause_for_regex_engine(bool entering) noexcept {
-  tl_state.paused += entering ? 1 : -1;
-}
-
-void* pugixml_allocate(std::size_t size) {
-  return allocate(size);
-}
-
-void pugixml_deallocate(void* block) {
-  release(block);
 }
 
 }  // namespace
@@ -132,91 +109,44 @@ long live_allocations() {
 }
 
 void install_failing_allocator() {
-  pugi::set_memory_management_functions(&pugixml_allocate, &pugixml_deallocate);
+  pugi::set_memory_management_functions([](std::size_t size) { return allocate(size, 0); },
+                                        [](void* block) { release(block); });
   ox_refhost::set_regex_engine_hook(&pause_for_regex_engine);
 }
 
 }  // namespace ox_test
 }  // namespace tarvik
 
-// The replaced global allocation functions.
-
-void* operator new(std::size_t size) {
-  return tarvik::ox_test::allocate_or_throw(size);
+// The replaced global allocation functions, every variant.
+namespace {
+using std::align_val_t;
+using std::nothrow_t;
+using std::size_t;
+namespace fa = tarvik::ox_test;
+size_t align(align_val_t alignment) {
+  return static_cast<size_t>(alignment);
 }
+}  // namespace
 
-void* operator new[](std::size_t size) {
-  return tarvik::ox_test::allocate_or_throw(size);
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return tarvik::ox_test::allocate(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return tarvik::ox_test::allocate(size);
-}
-
-void* operator new(std::size_t size, std::align_val_t alignment) {
-  return tarvik::ox_test::allocate_aligned_or_throw(size, alignment);
-}
-
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-  return tarvik::ox_test::allocate_aligned_or_throw(size, alignment);
-}
-
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return tarvik::ox_test::allocate_aligned(size, alignment);
-}
-
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return tarvik::ox_test::allocate_aligned(size, alignment);
-}
-
-void operator delete(void* block) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete[](void* block) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete[](void* block, std::size_t) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete(void* block, std::align_val_t) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete[](void* block, std::align_val_t) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  tarvik::ox_test::release(block);
-}
-
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  tarvik::ox_test::release(block);
-}
+// clang-format off
+void* operator new(size_t size) { return fa::allocate_or_throw(size, 0); }
+void* operator new[](size_t size) { return fa::allocate_or_throw(size, 0); }
+void* operator new(size_t size, const nothrow_t&) noexcept { return fa::allocate(size, 0); }
+void* operator new[](size_t size, const nothrow_t&) noexcept { return fa::allocate(size, 0); }
+void* operator new(size_t size, align_val_t a) { return fa::allocate_or_throw(size, align(a)); }
+void* operator new[](size_t size, align_val_t a) { return fa::allocate_or_throw(size, align(a)); }
+void* operator new(size_t size, align_val_t a, const nothrow_t&) noexcept { return fa::allocate(size, align(a)); }
+void* operator new[](size_t size, align_val_t a, const nothrow_t&) noexcept { return fa::allocate(size, align(a)); }
+void operator delete(void* block) noexcept { fa::release(block); }
+void operator delete[](void* block) noexcept { fa::release(block); }
+void operator delete(void* block, size_t) noexcept { fa::release(block); }
+void operator delete[](void* block, size_t) noexcept { fa::release(block); }
+void operator delete(void* block, const nothrow_t&) noexcept { fa::release(block); }
+void operator delete[](void* block, const nothrow_t&) noexcept { fa::release(block); }
+void operator delete(void* block, align_val_t) noexcept { fa::release(block); }
+void operator delete[](void* block, align_val_t) noexcept { fa::release(block); }
+void operator delete(void* block, size_t, align_val_t) noexcept { fa::release(block); }
+void operator delete[](void* block, size_t, align_val_t) noexcept { fa::release(block); }
+void operator delete(void* block, align_val_t, const nothrow_t&) noexcept { fa::release(block); }
+void operator delete[](void* block, align_val_t, const nothrow_t&) noexcept { fa::release(block); }
+// clang-format on
