@@ -111,33 +111,26 @@ struct flagged {
 };
 
 // Under sanitizers everything is freed before exit, so that leak checking
-// covers the session; elsewhere the session is left to the exit.
+// covers the session; elsewhere the session is left to the exit, unless
+// OXPM_FREE_AT_EXIT is set (not "0" nor ""), for leak checkers outside the
+// sanitizers.
 TEST(LeaveToExitTest, DestroysOnlyWhereLeakCheckingNeedsIt) {
-  ::unsetenv(kFreeAtExitVariable);
 #ifdef OXPM_OWN_ALLOCATOR
-  EXPECT_TRUE(frees_before_exit());
+  const bool by_default = true;
 #else
-  EXPECT_FALSE(frees_before_exit());
+  const bool by_default = false;
 #endif
-  bool destroyed = false;
-  leave_to_exit(std::make_unique<flagged>(destroyed));
-  EXPECT_EQ(destroyed, frees_before_exit());
-}
-
-// OXPM_FREE_AT_EXIT frees everything in any build, for leak checkers outside
-// the sanitizers; "0" and "" leave it off.
-TEST(LeaveToExitTest, FreeAtExitDestroys) {
-  ::setenv(kFreeAtExitVariable, "1", 1);
-  bool destroyed = false;
-  leave_to_exit(std::make_unique<flagged>(destroyed));
-  EXPECT_TRUE(destroyed);
-  for (const char* off : {"0", ""}) {
-    ::setenv(kFreeAtExitVariable, off, 1);
-#ifdef OXPM_OWN_ALLOCATOR
-    EXPECT_TRUE(frees_before_exit()) << '"' << off << '"';
-#else
-    EXPECT_FALSE(frees_before_exit()) << '"' << off << '"';
-#endif
+  for (const char* value : {static_cast<const char*>(nullptr), "0", "", "1"}) {
+    if (value == nullptr) {
+      ::unsetenv(kFreeAtExitVariable);
+    } else {
+      ::setenv(kFreeAtExitVariable, value, 1);
+    }
+    const bool frees = by_default || (value != nullptr && std::string(value) == "1");
+    EXPECT_EQ(frees_before_exit(), frees) << (value == nullptr ? "unset" : value);
+    bool destroyed = false;
+    leave_to_exit(std::make_unique<flagged>(destroyed));
+    EXPECT_EQ(destroyed, frees) << (value == nullptr ? "unset" : value);
   }
   ::unsetenv(kFreeAtExitVariable);
 }
