@@ -9,31 +9,6 @@ namespace tarvik {
 namespace ox_bench {
 namespace {
 
-// splitmix64: the same sequence on every platform and standard library,
-// unlike the distributions of <random>.
-class rng {
- public:
-  explicit rng(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  // Uniform enough in [0, n) for n far below 2^64.
-  std::size_t below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(next() % n); }
-
-  template <typename T>
-  void shuffle(std::vector<T>& items) {
-    for (std::size_t i = items.size(); i > 1; --i) {
-      std::swap(items[i - 1], items[below(i)]);
-    }
-  }
-
- private:
-  std::uint64_t state_;
-};
-
 constexpr int kVersionsPerName = 4;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -126,6 +101,12 @@ workload generate(const workload_options& options) {
     }
   }
   out.names = cat.names;
+  out.versions.resize(name_count);
+  for (std::size_t n = 0; n < name_count; ++n) {
+    for (int v = 0; v < kVersionsPerName; ++v) {
+      out.versions[n].push_back(cat.full(n, v));
+    }
+  }
 
   // Roles: a random choice of installed names, then of requested ones.
   std::vector<std::size_t> order(name_count);

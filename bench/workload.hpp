@@ -21,10 +21,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvik {
 namespace ox_bench {
+
+// splitmix64: the same sequence on every platform and standard library,
+// unlike the distributions of <random>.
+class rng {
+ public:
+  explicit rng(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  // Uniform enough in [0, n) for n far below 2^64.
+  std::size_t below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(next() % n); }
+
+  template <typename T>
+  void shuffle(std::vector<T>& items) {
+    for (std::size_t i = items.size(); i > 1; --i) {
+      std::swap(items[i - 1], items[below(i)]);
+    }
+  }
+
+ private:
+  std::uint64_t state_;
+};
 
 struct workload_size {
   std::size_t elements = 0;   // N, software elements (4 per name)
@@ -58,6 +84,8 @@ struct workload {
   std::vector<package_version> request;
   // Every name, for look-up benchmarks.
   std::vector<std::string> names;
+  // Each name's four versions in the catalog, lowest first (parallel to names).
+  std::vector<std::vector<std::string>> versions;
   // The same problem as a testsolv testcase: the installed elements in the
   // "system" repo, every element in "available", one install job per request
   // entry, and no result line.

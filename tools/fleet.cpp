@@ -32,6 +32,62 @@ constexpr std::size_t kWindowPerJob = 32;
 // Machine ids a summary names for each cause.
 constexpr std::size_t kExamples = 5;
 
+void read_into(const std::string& line, const std::string& source, std::size_t line_number,
+               machine_input& machine) {
+  const std::string where = source + " line " + std::to_string(line_number);
+  machine.id = "line " + std::to_string(line_number);
+  json object;
+  try {
+    object = json::parse(line);
+  } catch (const json::exception& error) {
+    machine.error = where + ": not JSON: " + error.what();
+    return;
+  }
+  if (!object.is_object()) {
+    machine.error = where + ": a machine is a JSON object";
+    return;
+  }
+  if (object.contains("machine") && object["machine"].is_string() &&
+      !object["machine"].get<std::string>().empty()) {
+    machine.id = object["machine"].get<std::string>();
+  } else {
+    machine.error = where + ": \"machine\" must be a non-empty string";
+    return;
+  }
+  for (const auto& item : object.items()) {
+    const std::string& key = item.key();
+    if (key != "machine" && key != "installed" && key != "request" && key != "platform") {
+      machine.error = where + ": unknown key \"" + key +
+                      "\" (a machine has \"machine\", \"installed\", \"request\", \"platform\")";
+      return;
+    }
+  }
+  if (!object.contains("installed") || !object["installed"].is_array()) {
+    machine.error = where + ": \"installed\" must be an array of {\"id\", \"version\"}";
+    return;
+  }
+  std::string error;
+  if (ox_refhost::parse_inventory_json(object["installed"].dump(), machine.installed, error) !=
+      OX_OK) {
+    machine.error = where + ": installed: " + error;
+    return;
+  }
+  if (object.contains("platform")) {
+    if (!object["platform"].is_string()) {
+      machine.error = where + ": \"platform\" must be a string";
+      return;
+    }
+    machine.platform = object["platform"].get<std::string>();
+  }
+  if (object.contains("request")) {
+    try {
+      machine.own_request = parse_request_json(object["request"].dump(), where + " request");
+    } catch (const input_error& bad) {
+      machine.error = bad.what();
+    }
+  }
+}
+
 class jsonl_reader : public machine_reader {
  public:
   jsonl_reader(std::istream& in, std::string source, std::optional<std::size_t> lines)
@@ -44,8 +100,7 @@ class jsonl_reader : public machine_reader {
       if (line.find_first_not_of(" \t\r") == std::string::npos) {
         continue;
       }
-      machine = machine_input();
-      read_machine(line, machine);
+      machine = read_machine_line(line, source_, line_number_);
       return true;
     }
     if (in_.bad()) {
@@ -57,61 +112,6 @@ class jsonl_reader : public machine_reader {
   std::optional<std::size_t> size() const override { return lines_; }
 
  private:
-  void read_machine(const std::string& line, machine_input& machine) const {
-    const std::string where = source_ + " line " + std::to_string(line_number_);
-    machine.id = "line " + std::to_string(line_number_);
-    json object;
-    try {
-      object = json::parse(line);
-    } catch (const json::exception& error) {
-      machine.error = where + ": not JSON: " + error.what();
-      return;
-    }
-    if (!object.is_object()) {
-      machine.error = where + ": a machine is a JSON object";
-      return;
-    }
-    if (object.contains("machine") && object["machine"].is_string() &&
-        !object["machine"].get<std::string>().empty()) {
-      machine.id = object["machine"].get<std::string>();
-    } else {
-      machine.error = where + ": \"machine\" must be a non-empty string";
-      return;
-    }
-    for (const auto& item : object.items()) {
-      const std::string& key = item.key();
-      if (key != "machine" && key != "installed" && key != "request" && key != "platform") {
-        machine.error = where + ": unknown key \"" + key +
-                        "\" (a machine has \"machine\", \"installed\", \"request\", \"platform\")";
-        return;
-      }
-    }
-    if (!object.contains("installed") || !object["installed"].is_array()) {
-      machine.error = where + ": \"installed\" must be an array of {\"id\", \"version\"}";
-      return;
-    }
-    std::string error;
-    if (ox_refhost::parse_inventory_json(object["installed"].dump(), machine.installed, error) !=
-        OX_OK) {
-      machine.error = where + ": installed: " + error;
-      return;
-    }
-    if (object.contains("platform")) {
-      if (!object["platform"].is_string()) {
-        machine.error = where + ": \"platform\" must be a string";
-        return;
-      }
-      machine.platform = object["platform"].get<std::string>();
-    }
-    if (object.contains("request")) {
-      try {
-        machine.own_request = parse_request_json(object["request"].dump(), where + " request");
-      } catch (const input_error& bad) {
-        machine.error = bad.what();
-      }
-    }
-  }
-
   std::istream& in_;
   std::string source_;
   std::optional<std::size_t> lines_;
@@ -221,57 +221,81 @@ void keep_touched(json& result, const std::vector<bool>& touched_installed_recor
   records = std::move(kept);
 }
 
-// One worker's host: its own context and (silent) logger, and a set of
-// managers per catalog around the shared catalog.
-class worker_host {
- public:
-  worker_host() { context_.set_logger(&logger_); }
-  worker_host(const worker_host&) = delete;
-  worker_host& operator=(const worker_host&) = delete;
-  ~worker_host() {
-    sets_.clear();
-    context_.set_logger(nullptr);
-  }
-
-  json resolve(const machine_input& machine, const request& asked,
-               const std::shared_ptr<ox::package_spec_manager>& catalog, bool all) {
-    ox::managers& set = sets_[catalog.get()];
-    if (set.package == nullptr) {
-      set = ox::make_managers(context_.get(), catalog);
-    }
-    const ox_refhost::scoped_store_source scoped(ox_refhost::make_memory_source(machine.installed));
-    resolution result;
-    result.install = to_software(asked.install);
-    result.uninstall = to_software(asked.uninstall);
-    result.resolved = set.package->resolve(result.uninstall, result.install);
-    result.incompatible = set.package->is_incompatible(result.resolved);
-    result.conflicted = set.package->is_conflicted(result.resolved);
-    const ox_regex_literals_s* literals = ox_regex_literals_get(context_.get());
-    // The document is the one resolve --format json writes; what it keeps is
-    // what the compact report lists, which needs every relation judged.
-    const analysis facts = analyze(*catalog, result.uninstall, result.install, result.resolved,
-                                   relation_scope::stopping_entry, literals);
-    json body = resolution_json(result, facts, *catalog);
-    if (!all) {
-      const analysis reach = analyze(*catalog, result.uninstall, result.install, result.resolved,
-                                     relation_scope::every_entry, literals);
-      keep_touched(body, touched_installed(result, reach, *catalog));
-    }
-    json line(json::value_t::object);
-    line["machine"] = machine.id;
-    for (auto& item : body.items()) {
-      line[item.key()] = std::move(item.value());
-    }
-    return line;
-  }
-
- private:
-  ox_refhost::logger logger_;
-  ox_refhost::context context_;
-  std::map<const ox::package_spec_manager*, ox::managers> sets_;
+struct job {
+  std::size_t index = 0;
+  machine_input machine;
+  std::shared_ptr<ox::package_spec_manager> catalog;
 };
 
-json failed_line(const std::string& machine, const std::string& outcome, const std::string& error) {
+}  // namespace
+
+machine_reader::~machine_reader() = default;
+
+struct machine_resolver::state {
+  state() { context.set_logger(&logger); }
+  state(const state&) = delete;
+  state& operator=(const state&) = delete;
+  ~state() {
+    sets.clear();
+    context.set_logger(nullptr);
+  }
+
+  ox_refhost::logger logger;
+  ox_refhost::context context;
+  std::map<const ox::package_spec_manager*, ox::managers> sets;
+};
+
+machine_resolver::machine_resolver() : state_(std::make_unique<state>()) {}
+machine_resolver::~machine_resolver() = default;
+
+json machine_resolver::resolve(const machine_input& machine, const request& asked,
+                               const std::shared_ptr<ox::package_spec_manager>& catalog, bool all) {
+  try {
+    return resolve_or_throw(machine, asked, catalog, all);
+  } catch (const ox::pm_exception& error) {
+    return unresolved_line(
+        machine.id, "library_error",
+        "the resolution failed: pm_exception with code " + describe_code(error.code()));
+  } catch (const std::exception& error) {
+    return unresolved_line(machine.id, "library_error", error.what());
+  }
+}
+
+json machine_resolver::resolve_or_throw(const machine_input& machine, const request& asked,
+                                        const std::shared_ptr<ox::package_spec_manager>& catalog,
+                                        bool all) {
+  ox::managers& set = state_->sets[catalog.get()];
+  if (set.package == nullptr) {
+    set = ox::make_managers(state_->context.get(), catalog);
+  }
+  const ox_refhost::scoped_store_source scoped(ox_refhost::make_memory_source(machine.installed));
+  resolution result;
+  result.install = to_software(asked.install);
+  result.uninstall = to_software(asked.uninstall);
+  result.resolved = set.package->resolve(result.uninstall, result.install);
+  result.incompatible = set.package->is_incompatible(result.resolved);
+  result.conflicted = set.package->is_conflicted(result.resolved);
+  const ox_regex_literals_s* literals = ox_regex_literals_get(state_->context.get());
+  // The document is the one resolve --format json writes; what it keeps is
+  // what the compact report lists, which needs every relation judged.
+  const analysis facts = analyze(*catalog, result.uninstall, result.install, result.resolved,
+                                 relation_scope::stopping_entry, literals);
+  json body = resolution_json(result, facts, *catalog);
+  if (!all) {
+    const analysis reach = analyze(*catalog, result.uninstall, result.install, result.resolved,
+                                   relation_scope::every_entry, literals);
+    keep_touched(body, touched_installed(result, reach, *catalog));
+  }
+  json line(json::value_t::object);
+  line["machine"] = machine.id;
+  for (auto& item : body.items()) {
+    line[item.key()] = std::move(item.value());
+  }
+  return line;
+}
+
+json unresolved_line(const std::string& machine, const std::string& outcome,
+                     const std::string& error) {
   json line(json::value_t::object);
   line["machine"] = machine;
   line["outcome"] = outcome;
@@ -280,108 +304,41 @@ json failed_line(const std::string& machine, const std::string& outcome, const s
   return line;
 }
 
-struct job {
-  std::size_t index = 0;
+const request* request_for(machine_input& machine, const std::optional<request>& common) {
+  if (!machine.error.empty()) {
+    return nullptr;
+  }
+  const request* asked =
+      machine.own_request ? &*machine.own_request : (common ? &*common : nullptr);
+  if (asked == nullptr) {
+    machine.error =
+        "no request: give one with --request, --install or --uninstall, or in "
+        "the machine's \"request\"";
+  } else if (asked->install.empty() && asked->uninstall.empty()) {
+    machine.error = "the request is empty: nothing to install or uninstall";
+    asked = nullptr;
+  }
+  return asked;
+}
+
+json fleet_line(machine_resolver& resolver, catalogs& catalogs, machine_input machine,
+                const std::optional<request>& common, bool all) {
+  const request* asked = request_for(machine, common);
+  if (asked == nullptr) {
+    return unresolved_line(machine.id, "input_error", machine.error);
+  }
+  return resolver.resolve(machine, *asked, catalogs.get(machine.platform.value_or(std::string())),
+                          all);
+}
+
+machine_input read_machine_line(const std::string& line, const std::string& source,
+                                std::size_t line_number) {
   machine_input machine;
-  std::shared_ptr<ox::package_spec_manager> catalog;
-};
+  read_into(line, source, line_number, machine);
+  return machine;
+}
 
-// The summary of every machine's line, in input order.
-class summary {
- public:
-  void add(const json& line) {
-    ++machines_;
-    const std::string outcome = line["outcome"].get<std::string>();
-    ++outcomes_[outcome];
-    if (line["ok"].get<bool>()) {
-      ++ok_;
-      return;
-    }
-    const std::string cause =
-        line.contains("error") ? line["error"].get<std::string>() : cause_of(line);
-    group& g = causes_[{outcome, cause}];
-    if (g.machines++ == 0) {
-      order_.emplace_back(outcome, cause);
-    }
-    if (g.examples.size() < kExamples) {
-      g.examples.push_back(line["machine"].get<std::string>());
-    }
-  }
-
-  fleet_totals totals() const { return {machines_, ok_}; }
-
-  json to_json() const {
-    json out(json::value_t::object);
-    out["machines"] = machines_;
-    out["ok"] = ok_;
-    out["not_ok"] = machines_ - ok_;
-    json outcomes(json::value_t::object);
-    for (const auto& item : outcomes_) {
-      outcomes[item.first] = item.second;
-    }
-    out["outcomes"] = outcomes;
-    json causes(json::value_t::array);
-    for (const auto& key : sorted_causes()) {
-      const group& g = causes_.at(key);
-      json cause(json::value_t::object);
-      cause["outcome"] = key.first;
-      cause["cause"] = key.second;
-      cause["machines"] = g.machines;
-      cause["examples"] = g.examples;
-      causes.push_back(std::move(cause));
-    }
-    out["causes"] = causes;
-    json wrapped(json::value_t::object);
-    wrapped["summary"] = out;
-    return wrapped;
-  }
-
-  std::string to_text() const {
-    std::string out = "Summary: " + std::to_string(machines_) + " machine" +
-                      (machines_ == 1 ? "" : "s") + ", " + std::to_string(ok_) + " ok, " +
-                      std::to_string(machines_ - ok_) + " not ok\n";
-    for (const auto& item : outcomes_) {
-      out += "  " + item.first + ": " + std::to_string(item.second) + "\n";
-    }
-    if (!causes_.empty()) {
-      out += "Failures by cause:\n";
-    }
-    for (const auto& key : sorted_causes()) {
-      const group& g = causes_.at(key);
-      out +=
-          "  " + std::to_string(g.machines) + " x " + key.first + ": " + key.second + "\n    e.g.";
-      for (const std::string& id : g.examples) {
-        out += " " + id;
-      }
-      out += g.machines > g.examples.size() ? " ...\n" : "\n";
-    }
-    return out;
-  }
-
- private:
-  struct group {
-    std::size_t machines = 0;
-    std::vector<std::string> examples;
-  };
-  using key = std::pair<std::string, std::string>;
-
-  // Most machines first; equal counts in the order first seen.
-  std::vector<key> sorted_causes() const {
-    std::vector<key> keys = order_;
-    std::stable_sort(keys.begin(), keys.end(), [&](const key& a, const key& b) {
-      return causes_.at(a).machines > causes_.at(b).machines;
-    });
-    return keys;
-  }
-
-  std::size_t machines_ = 0;
-  std::size_t ok_ = 0;
-  std::map<std::string, std::size_t> outcomes_;
-  std::map<key, group> causes_;
-  std::vector<key> order_;
-};
-
-std::string text_line(const json& line) {
+std::string fleet_text_line(const json& line) {
   std::string text = line["machine"].get<std::string>() + ": ";
   if (line["ok"].get<bool>()) {
     return text + "ok\n";
@@ -391,9 +348,80 @@ std::string text_line(const json& line) {
   return text + "\n";
 }
 
-}  // namespace
+void fleet_summary::add(const json& line) {
+  ++machines_;
+  const std::string outcome = line["outcome"].get<std::string>();
+  ++outcomes_[outcome];
+  if (line["ok"].get<bool>()) {
+    ++ok_;
+    return;
+  }
+  const std::string cause =
+      line.contains("error") ? line["error"].get<std::string>() : cause_of(line);
+  group& g = causes_[{outcome, cause}];
+  if (g.machines++ == 0) {
+    order_.emplace_back(outcome, cause);
+  }
+  if (g.examples.size() < kExamples) {
+    g.examples.push_back(line["machine"].get<std::string>());
+  }
+}
 
-machine_reader::~machine_reader() = default;
+json fleet_summary::to_json() const {
+  json out(json::value_t::object);
+  out["machines"] = machines_;
+  out["ok"] = ok_;
+  out["not_ok"] = machines_ - ok_;
+  json outcomes(json::value_t::object);
+  for (const auto& item : outcomes_) {
+    outcomes[item.first] = item.second;
+  }
+  out["outcomes"] = outcomes;
+  json causes(json::value_t::array);
+  for (const auto& key : sorted_causes()) {
+    const group& g = causes_.at(key);
+    json cause(json::value_t::object);
+    cause["outcome"] = key.first;
+    cause["cause"] = key.second;
+    cause["machines"] = g.machines;
+    cause["examples"] = g.examples;
+    causes.push_back(std::move(cause));
+  }
+  out["causes"] = causes;
+  json wrapped(json::value_t::object);
+  wrapped["summary"] = out;
+  return wrapped;
+}
+
+std::string fleet_summary::to_text() const {
+  std::string out = "Summary: " + std::to_string(machines_) + " machine" +
+                    (machines_ == 1 ? "" : "s") + ", " + std::to_string(ok_) + " ok, " +
+                    std::to_string(machines_ - ok_) + " not ok\n";
+  for (const auto& item : outcomes_) {
+    out += "  " + item.first + ": " + std::to_string(item.second) + "\n";
+  }
+  if (!causes_.empty()) {
+    out += "Failures by cause:\n";
+  }
+  for (const auto& key : sorted_causes()) {
+    const group& g = causes_.at(key);
+    out += "  " + std::to_string(g.machines) + " x " + key.first + ": " + key.second + "\n    e.g.";
+    for (const std::string& id : g.examples) {
+      out += " " + id;
+    }
+    out += g.machines > g.examples.size() ? " ...\n" : "\n";
+  }
+  return out;
+}
+
+// Most machines first; equal counts in the order first seen.
+std::vector<fleet_summary::key> fleet_summary::sorted_causes() const {
+  std::vector<key> keys = order_;
+  std::stable_sort(keys.begin(), keys.end(), [&](const key& a, const key& b) {
+    return causes_.at(a).machines > causes_.at(b).machines;
+  });
+  return keys;
+}
 
 std::unique_ptr<machine_reader> jsonl_machines(std::istream& in, std::string source,
                                                std::optional<std::size_t> lines) {
@@ -446,7 +474,7 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
   std::vector<std::thread> workers;
   for (unsigned w = 0; w < jobs; ++w) {
     workers.emplace_back([&] {
-      worker_host host;
+      machine_resolver resolver;
       while (true) {
         job work;
         {
@@ -458,18 +486,9 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
           work = std::move(queue.front());
           queue.pop_front();
         }
-        json line;
-        try {
-          const request& asked =
-              work.machine.own_request ? *work.machine.own_request : *options.common_request;
-          line = host.resolve(work.machine, asked, work.catalog, options.all);
-        } catch (const ox::pm_exception& error) {
-          line = failed_line(
-              work.machine.id, "library_error",
-              "the resolution failed: pm_exception with code " + describe_code(error.code()));
-        } catch (const std::exception& error) {
-          line = failed_line(work.machine.id, "library_error", error.what());
-        }
+        const request& asked =
+            work.machine.own_request ? *work.machine.own_request : *options.common_request;
+        json line = resolver.resolve(work.machine, asked, work.catalog, options.all);
         {
           const std::lock_guard<std::mutex> lock(mutex);
           done.emplace(work.index, std::move(line));
@@ -479,7 +498,7 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
     });
   }
 
-  summary totals;
+  fleet_summary totals;
   // Writes, in input order, every result that is ready.
   auto write_ready = [&](std::unique_lock<std::mutex>& lock) {
     while (true) {
@@ -493,7 +512,7 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
       lock.unlock();
       totals.add(line);
       if (!options.summary_only) {
-        out << (options.json ? line.dump() + "\n" : text_line(line));
+        out << (options.json ? line.dump() + "\n" : fleet_text_line(line));
       }
       if (progress) {
         progress(next_to_write);
@@ -508,20 +527,10 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
     while (machines.next(machine)) {
       job work;
       work.index = read++;
-      const request* asked = machine.own_request
-                                 ? &*machine.own_request
-                                 : (options.common_request ? &*options.common_request : nullptr);
-      if (machine.error.empty() && asked == nullptr) {
-        machine.error =
-            "no request: give one with --request, --install or --uninstall, or in "
-            "the machine's \"request\"";
-      }
-      if (machine.error.empty() && asked->install.empty() && asked->uninstall.empty()) {
-        machine.error = "the request is empty: nothing to install or uninstall";
-      }
+      const request* asked = request_for(machine, options.common_request);
       std::unique_lock<std::mutex> lock(mutex);
-      if (!machine.error.empty()) {
-        done.emplace(work.index, failed_line(machine.id, "input_error", machine.error));
+      if (asked == nullptr) {
+        done.emplace(work.index, unresolved_line(machine.id, "input_error", machine.error));
       } else {
         lock.unlock();
         work.catalog = catalogs.get(machine.platform.value_or(std::string()));
@@ -563,7 +572,7 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
   }
   out << (options.json ? totals.to_json().dump() + "\n" : totals.to_text());
   out.flush();
-  return totals.totals();
+  return {totals.machines(), totals.ok()};
 }
 
 }  // namespace oxpm

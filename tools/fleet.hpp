@@ -10,6 +10,7 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -50,6 +51,10 @@ class machine_reader {
 // (named "line N" when it has no id).
 std::unique_ptr<machine_reader> jsonl_machines(std::istream& in, std::string source,
                                                std::optional<std::size_t> lines = std::nullopt);
+// One line of a machines file as jsonl_machines reads it: `source` and
+// `line_number` name it in messages (and the machine, when it has no id).
+machine_input read_machine_line(const std::string& line, const std::string& source,
+                                std::size_t line_number);
 // One inventory file per machine (as --installed reads it), the machine id
 // being the file name without its extension; files in name order.
 std::unique_ptr<machine_reader> folder_machines(const std::string& folder);
@@ -68,6 +73,78 @@ class catalogs {
   std::vector<std::pair<std::string, std::string>> documents_;  // name, content
   std::string platform_;
   std::map<std::string, std::shared_ptr<ox::package_spec_manager>> by_platform_;
+};
+
+// Resolves machines one at a time on the calling thread, with a context,
+// logger and managers of its own around the shared catalogs: one for each
+// thread that resolves.
+class machine_resolver {
+ public:
+  machine_resolver();
+  machine_resolver(const machine_resolver&) = delete;
+  machine_resolver& operator=(const machine_resolver&) = delete;
+  ~machine_resolver();
+
+  // The machine's line as `oxpm fleet --format json` writes it: "machine",
+  // then the document of `oxpm resolve --format json` (the records the
+  // request touches; every record with `all`), or a "library_error" line
+  // when the library throws.
+  nlohmann::ordered_json resolve(const machine_input& machine, const request& asked,
+                                 const std::shared_ptr<ox::package_spec_manager>& catalog,
+                                 bool all);
+
+ private:
+  nlohmann::ordered_json resolve_or_throw(const machine_input& machine, const request& asked,
+                                          const std::shared_ptr<ox::package_spec_manager>& catalog,
+                                          bool all);
+  struct state;
+  std::unique_ptr<state> state_;
+};
+
+// The line of a machine that is not resolved: {"machine", "outcome", "ok":
+// false, "error"}.
+nlohmann::ordered_json unresolved_line(const std::string& machine, const std::string& outcome,
+                                       const std::string& error);
+
+// The request `machine` is resolved with: its own, else `common`. Null, with
+// machine.error set, when it is unreadable, has none or an empty one.
+const request* request_for(machine_input& machine, const std::optional<request>& common);
+
+// One machine's line, checked and resolved on the calling thread as run_fleet
+// does it: an "input_error" line for an unreadable machine or a missing
+// request. Throws input_error when the machine's catalog cannot be loaded.
+nlohmann::ordered_json fleet_line(machine_resolver& resolver, catalogs& catalogs,
+                                  machine_input machine, const std::optional<request>& common,
+                                  bool all);
+
+// A machine's line in the text format: "ID: ok" or "ID: OUTCOME: CAUSE".
+std::string fleet_text_line(const nlohmann::ordered_json& line);
+
+// The summary of machines' lines, added in input order: how many of each
+// outcome, and the failures grouped by cause (the software, the relation and
+// the blocking version) with the first few machine ids of each.
+class fleet_summary {
+ public:
+  void add(const nlohmann::ordered_json& line);
+  std::size_t machines() const { return machines_; }
+  std::size_t ok() const { return ok_; }
+  // {"summary": {"machines", "ok", "not_ok", "outcomes", "causes"}}
+  nlohmann::ordered_json to_json() const;
+  std::string to_text() const;
+
+ private:
+  struct group {
+    std::size_t machines = 0;
+    std::vector<std::string> examples;
+  };
+  using key = std::pair<std::string, std::string>;  // outcome, cause
+  std::vector<key> sorted_causes() const;
+
+  std::size_t machines_ = 0;
+  std::size_t ok_ = 0;
+  std::map<std::string, std::size_t> outcomes_;
+  std::map<key, group> causes_;
+  std::vector<key> order_;  // first seen first
 };
 
 struct fleet_options {
