@@ -1,7 +1,7 @@
-// The package catalog (package_spec_manager.hpp; the file is named after the
-// source tag of its log lines, which hosts see): its record types'
+// The package catalog (package_spec_manager.hpp): its record types'
 // out-of-line parts, the import of the host's XML document and the look-ups
-// over the imported entries.
+// over the imported entries. The file's name is part of the interface: it is
+// the source tag of its log lines, which hosts see.
 //
 // The look-ups answer as a linear walk in list order that compiles the
 // entry's pattern afresh for every test would; that walk is kept as the

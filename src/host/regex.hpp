@@ -24,6 +24,9 @@ namespace internal {
 struct regex_release {
   void operator()(ox_regex_s* regex) const noexcept { ox_regex_release(regex); }
 };
+// A compiled pattern owned by its holder: the one deleter of the code base
+// (library, tool and tests).
+using regex_ptr = std::unique_ptr<ox_regex_s, regex_release>;
 
 // The host takes C strings: a NUL byte would silently cut a pattern or an id
 // short and could make a different text match, so such texts never match.
@@ -63,7 +66,7 @@ class compiled_pattern {
 
  private:
   std::string pattern_;
-  std::unique_ptr<ox_regex_s, regex_release> handle_;
+  regex_ptr handle_;
   bool final_refusal_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/regex.hpp"
 #include "support/table.hpp"
 #include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox/host/ox_utils.h"
@@ -23,10 +24,7 @@ namespace tarvik {
 namespace ox_refhost {
 namespace {
 
-struct regex_release {
-  void operator()(ox_regex_s* regex) const { ox_regex_release(regex); }
-};
-using regex_ptr = std::unique_ptr<ox_regex_s, regex_release>;
+using ox::internal::regex_ptr;
 
 // The code of ox_regex_create; a failure must leave the handle null.
 int compile(const std::string& pattern, regex_ptr* out = nullptr) {

@@ -41,7 +41,8 @@ class software_repo_manager {
   software_package find(const std::string& id, const std::string& version_text) const;
 
  private:
-  // Never filled: the repository keeps nothing. Part of the class's layout.
+  // Never filled: the repository keeps nothing. The member (name and type)
+  // is part of the interface: the class's layout.
   std::vector<software_package> packages;
   [[maybe_unused]] ox_context_s* context;
 };
