@@ -19,8 +19,8 @@
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/spec.hpp"
 #include "tarvik/ox/version.hpp"
-#include "tarvik/ox/xml.hpp"
 #include "tarvik/ox_refhost/regex.hpp"
+#include "tarvik/ox_refhost/xml.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -260,23 +260,16 @@ class linter {
         line_starts_.push_back(i + 1);
       }
     }
-    // The host's XML library decides whether the import can load it at all.
-    try {
-      ox::oxxml host_document;
-      host_document.parse(content.data(), content.size());
-    } catch (const ox::pm_exception& error) {
+    // Read as the import reads it: the same loader decides whether the
+    // document loads at all and builds the tree walked below.
+    pugi::xml_document document;
+    const int loaded = ox_refhost::load_xml_document(document, content.data(), content.size());
+    if (loaded != OX_OK) {
       std::string detail = xml_diagnosis(content);
       add(d, 1, severity_t::error, "unloadable",
           "the document cannot be loaded" + (detail.empty() ? std::string() : ": " + detail) +
-              " (host error " + describe_code(error.code()) + "); nothing of it is imported");
-      return;
-    }
-    pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_buffer(
-        content.data(), content.size(), pugi::parse_default, pugi::encoding_utf8);
-    if (!parsed) {
-      add(d, 1, severity_t::error, "unloadable",
-          "the document cannot be read: " + xml_diagnosis(content));
+              " (host error " + describe_code(static_cast<ox_error_e>(loaded)) +
+              "); nothing of it is imported");
       return;
     }
     loaded_any_ = true;
@@ -475,7 +468,7 @@ class linter {
                      const std::string& pattern, const std::string* sref) {
     ox_regex_s* regex = nullptr;
     const int code = ox_regex_create(pattern.c_str(), &regex);
-    const std::unique_ptr<ox_regex_s, ox::internal::regex_release> release(regex);
+    const ox::internal::regex_ptr release(regex);
     if (code != OX_OK || pattern.find('\0') != std::string::npos) {
       add(d, line, severity_t::error, "bad-pattern",
           "softwareids pattern " + in_quotes(pattern) + " of " + who +

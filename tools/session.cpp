@@ -12,6 +12,7 @@
 #include "tarvik/ox/pm_exception.hpp"
 #include "tarvik/ox/registry_store.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
+#include "tarvik/ox_refhost/xml.hpp"
 
 namespace tarvik {
 namespace oxpm {
@@ -380,11 +381,11 @@ std::string xml_diagnosis(const std::string& content) {
     return "line " + std::to_string(line_at(content, deep)) + ": elements nest deeper than " +
            std::to_string(ox_refhost::kMaxXmlElementDepth) + " levels, the most allowed";
   }
-  // References stay as written, to be checked below.
+  // Read as the load read it before its checks (references stay as written,
+  // to be checked below).
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed =
-      document.load_buffer(content.data(), content.size(),
-                           pugi::parse_default & ~pugi::parse_escapes, pugi::encoding_utf8);
+  const pugi::xml_parse_result parsed = document.load_buffer(
+      content.data(), content.size(), ox_refhost::xml_parse_options(), pugi::encoding_utf8);
   if (!parsed) {
     const std::size_t offset = parsed.offset < 0 ? 0 : static_cast<std::size_t>(parsed.offset);
     return "line " + std::to_string(line_at(content, offset)) + ": " + parsed.description();
