@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -31,35 +32,13 @@ constexpr int kThreads = 4;
 constexpr int kRounds = 20;
 constexpr int kPackages = 24;
 
-// A chain of packages: pkg-i depends on pkg-(i-1) 1.x and is compatible with
-// pkg-(i-2) up to 2.x; every third one uninstalls its predecessor's old id;
-// every fifth has obsolete versions. Ids are matched through patterns.
+// tests/data/threads_catalog.xml: a chain of packages pkg-0 to pkg-23, each
+// depending on the one before it (1.x) and compatible with the one before
+// that up to 2.x; every third uninstalls its predecessor's old id; every fifth
+// has obsolete versions. Ids are matched through patterns.
 std::string catalog_document() {
   std::ostringstream out;
-  out << "<specs version=\"9\"><softwares>\n";
-  for (int i = 0; i < kPackages; ++i) {
-    const std::string name = "pkg-" + std::to_string(i);
-    out << "<software sref=\"" << name << "\" name=\"Package " << i
-        << "\" platforms=\"linux-x64\" version=\"1.0:2.9\" softwareids=\"" << name << "|PKG_" << i
-        << "_[0-9]+\">";
-    if (i % 5 == 4) {
-      out << "<obsoletes><r version=\"1.0:1.1\"/></obsoletes>";
-    }
-    if (i % 3 == 2) {
-      out << "<uninstalls><u sref=\"old-" << i - 1 << "\" name=\"Old\"/></uninstalls>";
-    }
-    if (i > 0) {
-      out << "<depends><d sref=\"pkg-" << i - 1 << "\" version=\"1.0:1.9\"/></depends>";
-    }
-    if (i > 1) {
-      out << "<compatibles><c sref=\"pkg-" << i - 2 << "\" version=\":2.9\"/></compatibles>";
-    }
-    out << "</software>\n";
-    out << "<software sref=\"old-" << i << "\" name=\"Old " << i
-        << "\" platforms=\"linux-x64\" version=\"0:9\" softwareids=\"old-" << i << "|OLD_" << i
-        << "\"/>\n";
-  }
-  out << "</softwares></specs>\n";
+  out << std::ifstream(OX_TESTS_DIR "/data/threads_catalog.xml", std::ios::binary).rdbuf();
   return out.str();
 }
 
@@ -208,6 +187,7 @@ class ThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     document_ = catalog_document();
+    ASSERT_NE(document_.find("pkg-23"), std::string::npos);
     for (int t = 0; t < kThreads; ++t) {
       sources_.push_back(ox_refhost::make_memory_source(installed_for(t)));
     }

@@ -263,10 +263,8 @@ attempt direct_calls_with_failure(std::size_t nth, failure_mode mode, bool index
     const ox::software_spec agent = sm.find_id("agent");
     const ox::software_spec backup = sm.find_id("backup");
     const software wanted("console", version("4.0"));
-    const std::string pattern = "console|CONSOLE_[0-9]+";
-    const std::string id = "CONSOLE_7";
-    const std::string orqid = "LEGACY_AGENT";
-    const std::string product = "legacy";
+    const std::string pattern = "console|CONSOLE_[0-9]+", id = "CONSOLE_7";
+    const std::string orqid = "LEGACY_AGENT", product = "legacy";
     ox::software_spec added = backup;
     std::vector<installing_software> working = installed;
     working.reserve(working.size() + 4);

@@ -94,17 +94,17 @@ TEST(RefhostLoggerTest, FileSinkWritesAndReportsOpenFailures) {
 
 TEST(RefhostContextTest, HoldsObjectsByKey) {
   context ctx;
-  int value = 0;
-  EXPECT_EQ(ox_context_get_object_info(ctx.get(), "missing"), nullptr);
-  ctx.set_object("k", &value);
-  EXPECT_EQ(ox_context_get_object_info(ctx.get(), "k"), &value);
-  ctx.set_object("k", nullptr);
-  EXPECT_EQ(ox_context_get_object_info(ctx.get(), "k"), nullptr);
-  EXPECT_EQ(ox_context_get_object_info(nullptr, "k"), nullptr);
-  EXPECT_EQ(ox_context_get_object_info(ctx.get(), nullptr), nullptr);
   logger log;
   ctx.set_logger(&log);
   EXPECT_EQ(ox_context_get_object_info(ctx.get(), "ox.object.logger"), log.handle());
+  int value = 0;
+  ctx.set_object("k", &value);
+  EXPECT_EQ(ox_context_get_object_info(ctx.get(), "k"), &value);
+  ctx.set_object("k", nullptr);
+  for (const char* key : {"k", "missing", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(ox_context_get_object_info(ctx.get(), key), nullptr);
+  }
+  EXPECT_EQ(ox_context_get_object_info(nullptr, "ox.object.logger"), nullptr);
 }
 
 }  // namespace

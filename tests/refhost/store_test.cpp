@@ -171,6 +171,7 @@ TEST(RefhostStoreTest, WalksGoOnOverTheirSnapshotAndFailedScansChangeNothing) {
   }
 }
 
+// Threads scanning their own sources at once: tests/threads_test.cpp.
 TEST(RefhostStoreTest, ScopedSourcesOverrideTheGlobalOnePerThreadAndNest) {
   set_store_source(make_memory_source({{"GLOBAL", std::string("1")}}));
   EXPECT_EQ(scan_once().walked.at(0).id, "GLOBAL");
@@ -190,26 +191,6 @@ TEST(RefhostStoreTest, ScopedSourcesOverrideTheGlobalOnePerThreadAndNest) {
   EXPECT_EQ(scan_once().walked.at(0).id, "GLOBAL");
   set_store_source(nullptr);
   EXPECT_TRUE(scan_once().walked.empty());
-}
-
-TEST(RefhostStoreTest, ThreadsScanTheirOwnSourcesConcurrently) {
-  constexpr int kThreads = 4;
-  std::vector<std::string> seen(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &seen] {
-      const std::string id = "T" + std::to_string(t);
-      scoped_store_source scope(make_memory_source({{id, std::string("1.0")}}));
-      for (int round = 0; round < 50 && seen[t] != "wrong"; ++round) {
-        const scan_result result = scan_once();
-        seen[t] = result.walked.size() == 1 && result.walked[0].id == id ? id : "wrong";
-      }
-    });
-  }
-  for (int t = 0; t < kThreads; ++t) {
-    threads[t].join();
-    EXPECT_EQ(seen[t], "T" + std::to_string(t));
-  }
 }
 
 TEST(RefhostStoreTest, CountsStoreCallsAndFailsTheNextCreationOnRequest) {
