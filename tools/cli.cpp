@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,12 +17,14 @@
 #include <vector>
 
 #include "analysis.hpp"
+#include "case_file.hpp"
 #include "fleet.hpp"
 #include "graph.hpp"
 #include "inputs.hpp"
 #include "json_out.hpp"
 #include "lint.hpp"
 #include "process.hpp"
+#include "replay.hpp"
 #include "report.hpp"
 #include "session.hpp"
 #include "show.hpp"
@@ -51,6 +54,8 @@ struct resolve_args {
   std::string log;
   std::string log_level = "progress";
   bool all = false;
+  bool legacy_dependency_checks = false;
+  std::string save_case;
   CLI::Option* dpkg_option = nullptr;
   CLI::Option* installed_option = nullptr;
   CLI::Option* log_option = nullptr;
@@ -72,7 +77,13 @@ struct show_args {
   CLI::Option* version_option = nullptr;
 };
 
+struct replay_args {
+  std::vector<std::string> files;
+  bool update = false;
+};
+
 struct fleet_args {
+  std::vector<std::string> save_cases;
   std::vector<std::string> specs;
   std::string platform;
   std::string machines;
@@ -166,12 +177,15 @@ void add_resolve_options(CLI::App& command, resolve_args& args, bool with_format
                   "severity 2 (default: progress)")
       ->check(CLI::IsMember({"progress", "failure"}))
       ->type_name("LEVEL");
-}
-
-// Why the library gave up, when the store knows.
-std::string store_hint() {
-  const std::string store = ox_refhost::last_store_error();
-  return store.empty() ? std::string() : ": " + store;
+  command.add_flag("--legacy-dependency-checks", args.legacy_dependency_checks,
+                   "Answer as the first release did: a dependency is not met by what the "
+                   "request installs in place of a version marked for removal, and installed "
+                   "software that stays is not checked for what the request takes from it");
+  command
+      .add_option("--save-case", args.save_case,
+                  "Also write this run as a case file (catalogs, platform, installed software, "
+                  "request, and what the tool answered) that 'oxpm replay' runs again")
+      ->type_name("FILE");
 }
 
 // Standard input can be read only once: at most one input may be "-".
@@ -229,7 +243,21 @@ class runner {
       }
     }
 
-    request asked;
+    host.managers().dependency->set_legacy_dependency_checks(args.legacy_dependency_checks);
+    std::shared_ptr<ox_refhost::capture_sink> log;
+    if (!args.save_case.empty()) {
+      log = std::make_shared<ox_refhost::capture_sink>();
+      host.add_log_sink(log);
+    }
+
+    case_inputs inputs;
+    inputs.legacy_dependency_checks = args.legacy_dependency_checks;
+    inputs.platform = args.platform;
+    request& asked = inputs.asked;
+    // A catalog that does not load is a case too; an input that cannot be
+    // read is not.
+    bool loading_catalogs = false;
+    case_run run;
     try {
       check_one_standard_input(args, args.dpkg_option->count() > 0);
       if (!args.request_file.empty()) {
@@ -252,7 +280,21 @@ class runner {
             "the request is empty: nothing to install or uninstall (give --install "
             "ID=VERSION, --uninstall ID or --request FILE with entries)");
       }
-      host.load_specs(args.specs, args.platform);
+      if (log == nullptr) {
+        host.load_specs(args.specs, args.platform);
+      } else {
+        // The case keeps every document's bytes (standard input is read once).
+        for (const std::string& file : args.specs) {
+          try {
+            inputs.catalogs.emplace_back(printable(input_name(file)), read_file(file));
+          } catch (const input_error& error) {
+            throw input_error(std::string("catalog ") + error.what());
+          }
+        }
+        loading_catalogs = true;
+        host.load_documents(inputs.catalogs, args.platform);
+        loading_catalogs = false;
+      }
       installed_source source;
       if (args.dpkg_option->count() > 0) {
         source.kind = installed_source::kind_t::dpkg_status;
@@ -263,43 +305,111 @@ class runner {
         source.path = args.installed;
       }
       host.use_installed(source);
+      inputs.installed = host.installed();
     } catch (const input_error& error) {
       err_ << "oxpm: " << error.what() << "\n";
+      if (loading_catalogs) {
+        run.exit = kExitUsage;
+        save_case(args, inputs, run, *log, graph);
+      }
       return kExitUsage;
     }
 
     resolution result;
-    result.install = to_software(asked.install);
-    result.uninstall = to_software(asked.uninstall);
-    try {
-      result = host.resolve(result.uninstall, result.install);
-    } catch (const ox::pm_exception& error) {
-      err_ << "oxpm: the resolution failed: pm_exception with code " << describe_code(error.code())
-           << store_hint() << "\n";
+    std::string message;
+    run.exit = resolve_request(host, asked, result, message);
+    if (run.exit == kExitLibrary) {
+      err_ << "oxpm: " << message << "\n";
+      if (log != nullptr) {
+        save_case(args, inputs, run, *log, graph);
+      }
       return kExitLibrary;
     }
-    // What the request touches includes what the relations of the entries
-    // that passed reach, so a compact report judges every examined entry.
-    const bool every_relation = graph || (args.format == "text" && !args.all);
-    const analysis facts =
-        analyze(host.specs(), result.uninstall, result.install, result.resolved,
-                every_relation ? relation_scope::every_entry : relation_scope::stopping_entry,
-                host.regex_literals());
-    if (graph) {
-      out_ << render_dot(result, facts, host.specs(), args.platform, args.all);
-    } else if (args.format == "json") {
-      out_ << render_json(result, facts, host.specs());
-    } else {
-      text_options options;
-      options.platform = args.platform;
-      options.look = look_;
-      options.all = args.all;
-      out_ << render_text(result, facts, host.specs(), options);
+    out_ << render_report(host, result,
+                          graph                   ? report_kind::graph
+                          : args.format == "json" ? report_kind::json
+                                                  : report_kind::text,
+                          args.platform, look_, args.all, &run.exit);
+    out_.flush();
+    if (log != nullptr) {
+      const style plain;
+      run.json = render_report(host, result, report_kind::json, args.platform, plain, false);
+      (graph ? run.graph : run.text) =
+          render_report(host, result, graph ? report_kind::graph : report_kind::text, args.platform,
+                        plain, false);
+      if (!save_case(args, inputs, run, *log, graph)) {
+        return kExitUsage;
+      }
+    }
+    finish(std::move(owned));
+    return run.exit;
+  }
+
+  // Writes the case of a resolve or graph run; false (with a message) when
+  // the file cannot be written.
+  bool save_case(const resolve_args& args, const case_inputs& inputs, case_run run,
+                 const ox_refhost::capture_sink& log, bool graph) {
+    for (const ox_refhost::log_record& record : log.records()) {
+      run.log += case_log_line(record) + "\n";
+    }
+    case_file saved;
+    saved.inputs = inputs;
+    // The report of the command run is expected too.
+    saved.sections.push_back({graph ? "expect graph" : "expect text", "", ""});
+    std::vector<case_section> sections = input_sections(inputs);
+    for (case_section& section : expectations(saved, run)) {
+      sections.push_back(std::move(section));
+    }
+    saved.sections = std::move(sections);
+    return write_text(args.save_case, write_case(saved), "--save-case");
+  }
+
+  // Writes `text` to `path`; false with a message naming `what` if it cannot.
+  bool write_text(const std::string& path, const std::string& text, const std::string& what) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    if (!file) {
+      err_ << "oxpm: " << what << ": cannot write " << path << "\n";
+      return false;
+    }
+    return true;
+  }
+
+  int replay(const replay_args& args) {
+    int status = kExitOk;
+    for (const std::string& file : args.files) {
+      case_file c;
+      std::string text;
+      try {
+        text = read_file(file);
+        c = parse_case(text, input_name(file));
+      } catch (const input_error& error) {
+        err_ << "oxpm: " << error.what() << "\n";
+        status = kExitUsage;
+        continue;
+      }
+      if (args.update) {
+        const std::string after = write_case(updated_case(c));
+        if (after == text) {
+          out_ << file << ": unchanged\n";
+        } else if (write_text(file, after, "replay --update")) {
+          out_ << file << ": updated\n";
+        } else {
+          status = kExitUsage;
+        }
+        continue;
+      }
+      const std::string difference = compare_case(c, input_name(file));
+      if (difference.empty()) {
+        out_ << file << ": ok\n";
+      } else {
+        out_ << difference;
+        status = std::max(status, kExitProblem);
+      }
     }
     out_.flush();
-    finish(std::move(owned));
-    // The JSON verdict and the exit status come from the one judgement.
-    return std::string(outcome_of(result, facts)) == "ok" ? kExitOk : kExitProblem;
+    return status;
   }
 
   int lint(const lint_args& args) {
@@ -418,6 +528,36 @@ class runner {
       return kExitUsage;
     }
 
+    // The machines to write a case of, by id.
+    std::map<std::string, std::string> case_files;
+    std::map<std::string, case_inputs> saved;
+    for (const std::string& text : args.save_cases) {
+      const std::size_t equals = text.find('=');
+      if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) {
+        err_ << "oxpm: --save-case " << quoted(text) << ": expected ID=FILE\n";
+        return kExitUsage;
+      }
+      case_files[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    // The catalog bytes stay for the cases only when a case is asked for.
+    std::vector<std::pair<std::string, std::string>> kept;
+    if (!case_files.empty()) {
+      kept = documents;
+    }
+    if (!case_files.empty()) {
+      options.on_machine = [&](const machine_input& machine, const request& asked) {
+        if (case_files.count(machine.id) == 0 || saved.count(machine.id) != 0) {
+          return;
+        }
+        case_inputs& inputs = saved[machine.id];
+        inputs.platform = machine.platform.value_or(args.platform);
+        for (const auto& document : kept) {
+          inputs.catalogs.emplace_back(printable(input_name(document.first)), document.second);
+        }
+        inputs.installed = machine.installed;
+        inputs.asked = asked;
+      };
+    }
     catalogs by_platform(std::move(documents), args.platform);
     std::function<void(std::size_t)> progress;
     const auto started = std::chrono::steady_clock::now();
@@ -440,6 +580,27 @@ class runner {
     }
     if (progress) {
       err_ << "\n";
+    }
+    for (const auto& wanted : case_files) {
+      const auto found = saved.find(wanted.first);
+      if (found == saved.end()) {
+        err_ << "oxpm: --save-case: no machine " << quoted(wanted.first)
+             << " was read and resolved\n";
+        return kExitUsage;
+      }
+      case_file c;
+      c.inputs = found->second;
+      c.sections.push_back({"expect text", "", ""});
+      case_run_options with_text;
+      with_text.text = true;
+      std::vector<case_section> sections = input_sections(c.inputs);
+      for (case_section& section : expectations(c, run_case(c.inputs, with_text))) {
+        sections.push_back(std::move(section));
+      }
+      c.sections = std::move(sections);
+      if (!write_text(wanted.second, write_case(c), "--save-case")) {
+        return kExitUsage;
+      }
     }
     return totals.ok == totals.machines ? kExitOk : kExitProblem;
   }
@@ -640,6 +801,22 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       ->type_name("FORMAT");
   show->footer("Exit status: 0 found; 1 not found; 2 usage error or a file that cannot be read.");
 
+  replay_args replay_options;
+  CLI::App* replay = app.add_subcommand(
+      "replay",
+      "Run case files again (written by resolve --save-case) and compare with what each "
+      "expects: exit status, JSON result, log lines, and the text report, graph, lint and "
+      "show outputs the case holds");
+  replay->add_option("FILE", replay_options.files, "Case files")->required()->type_name("FILE");
+  replay->add_flag("--update", replay_options.update,
+                   "Rewrite the expectations of each case with what this run gives, leaving "
+                   "the description and the inputs as they are");
+  replay->footer(
+      "Exit status: 0 every case matches (or, with --update, was rewritten); 1 some case "
+      "differs, and the first difference of each differing section is shown (the record of "
+      "the JSON result, the line of the log or of an output, both sides); 2 a file that is no "
+      "case or cannot be read or written (the other files are still replayed).");
+
   fleet_args fleet_options;
   CLI::App* fleet = app.add_subcommand(
       "fleet",
@@ -682,11 +859,18 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   fleet->add_flag("--summary-only", fleet_options.summary_only, "Write the summary only");
   fleet->add_flag("--all", fleet_options.all,
                   "Every record of each machine's result, not only those the request touches");
+  fleet
+      ->add_option("--save-case", fleet_options.save_cases,
+                   "Also write the case file of machine ID, as resolve --save-case would for "
+                   "that machine alone (repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("ID=FILE");
   fleet->footer(
       "Exit status: 0 every machine can carry the request out; 1 some cannot (or could not be "
       "read); 2 usage error or an input that cannot be read.");
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 1));
-  const std::vector<std::string> command_names = {"resolve", "graph", "lint", "show", "fleet"};
+  const std::vector<std::string> command_names = {"resolve", "graph", "lint",
+                                                  "show",    "fleet", "replay"};
   const auto command_named = [&](const std::string& name) -> CLI::App* {
     return std::find(command_names.begin(), command_names.end(), name) == command_names.end()
                ? nullptr
@@ -698,7 +882,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     const std::string guess = nearest(name, known);
     err << "oxpm: unknown command " << quoted(name);
     if (guess.empty()) {
-      err << " (the commands are resolve, graph, lint, show, fleet and help)\n"
+      err << " (the commands are resolve, graph, lint, show, fleet, replay and help)\n"
           << "Run 'oxpm --help' for more information.\n";
     } else {
       err << "; did you mean '" << guess << "'?\n"
@@ -790,6 +974,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     }
     if (fleet->parsed()) {
       return commands.fleet(fleet_options);
+    }
+    if (replay->parsed()) {
+      return commands.replay(replay_options);
     }
     return commands.show(show_options);
   } catch (const ox::pm_exception& error) {

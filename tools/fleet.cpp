@@ -528,6 +528,9 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
       job work;
       work.index = read++;
       const request* asked = request_for(machine, options.common_request);
+      if (asked != nullptr && options.on_machine) {
+        options.on_machine(machine, *asked);
+      }
       std::unique_lock<std::mutex> lock(mutex);
       if (asked == nullptr) {
         done.emplace(work.index, unresolved_line(machine.id, "input_error", machine.error));

@@ -155,6 +155,9 @@ struct fleet_options {
   bool summary_only = false;
   // Every record of each machine's result, not only those the request touches.
   bool all = false;
+  // Called from the reading thread with each machine that is read and its
+  // request, before it is resolved (may be null).
+  std::function<void(const machine_input& machine, const request& asked)> on_machine;
 };
 
 struct fleet_totals {

@@ -231,7 +231,8 @@ request parse_request_json(const std::string& text, const std::string& source) {
   } catch (const too_deep&) {
     throw input_error(source + ": not a request: nested more than " +
                       std::to_string(kMaxRequestDepth) + " levels deep");
-  } catch (const json::parse_error& error) {
+  } catch (const json::exception& error) {
+    // A parse error, or a number too large for a double (out_of_range).
     throw input_error(source + ": malformed JSON: " + error.what());
   }
   if (!document.is_object()) {

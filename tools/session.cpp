@@ -110,21 +110,41 @@ void session::load_specs(const std::vector<std::string>& files, const std::strin
     } catch (const input_error& error) {
       throw input_error(std::string("catalog ") + error.what());
     }
-    try {
-      managers_.spec->import(content.data(), content.size());
-    } catch (const ox::pm_exception& error) {
-      std::string message = "catalog " + input_name(file) + ": cannot be loaded";
-      const std::string detail = xml_diagnosis(content);
-      if (!detail.empty()) {
-        message += ": " + detail;
-      }
-      message += " (host error " + describe_code(error.code()) + ")";
-      throw input_error(message);
-    }
-    if (!platform.empty()) {
-      collect_platforms(content, platforms);
-    }
+    import_document(input_name(file), content, platform, platforms);
   }
+  check_platform(platform, platforms);
+}
+
+void session::load_documents(const std::vector<std::pair<std::string, std::string>>& documents,
+                             const std::string& platform) {
+  managers_.spec->set_platform(platform);
+  std::vector<std::string> platforms;
+  for (const auto& document : documents) {
+    import_document(document.first, document.second, platform, platforms);
+  }
+  check_platform(platform, platforms);
+}
+
+void session::import_document(const std::string& name, const std::string& content,
+                              const std::string& platform, std::vector<std::string>& platforms) {
+  try {
+    managers_.spec->import(content.data(), content.size());
+  } catch (const ox::pm_exception& error) {
+    std::string message = "catalog " + name + ": cannot be loaded";
+    const std::string detail = xml_diagnosis(content);
+    if (!detail.empty()) {
+      message += ": " + detail;
+    }
+    message += " (host error " + describe_code(error.code()) + ")";
+    throw input_error(message);
+  }
+  if (!platform.empty()) {
+    collect_platforms(content, platforms);
+  }
+}
+
+void session::check_platform(const std::string& platform,
+                             const std::vector<std::string>& platforms) const {
   // Nothing imported for a platform that the catalog names nowhere: most
   // likely a typing mistake, and every request would only find no entry.
   if (!platform.empty() && managers_.spec->get_specs().empty() && !platforms.empty()) {
@@ -159,13 +179,14 @@ void session::use_installed(const installed_source& source) {
                         describe_code(code) + ")");
     }
     store = ox_refhost::make_memory_source(std::move(applications));
-  } else if (inventory) {
-    store = std::make_shared<read_once_source>(ox_refhost::make_inventory_source(source.path));
-  } else if (source.kind == installed_source::kind_t::dpkg_status) {
-    store = std::make_shared<read_once_source>(ox_refhost::make_dpkg_status_source(source.path));
+  } else if (source.kind != installed_source::kind_t::none) {
+    store = std::make_shared<read_once_source>(
+        inventory ? ox_refhost::make_inventory_source(source.path)
+                  : ox_refhost::make_dpkg_status_source(source.path));
   }
   store_source_.reset();
   store_source_.emplace(store);
+  installed_ = store;
   if (store == nullptr) {
     return;
   }
@@ -180,6 +201,21 @@ void session::use_installed(const installed_source& source) {
     message = what + message;
     throw input_error(message + " (host error " + describe_code(error.code()) + ")");
   }
+}
+
+void session::use_applications(std::vector<ox_refhost::installed_application> applications) {
+  installed_ = ox_refhost::make_memory_source(std::move(applications));
+  store_source_.reset();
+  store_source_.emplace(installed_);
+}
+
+std::vector<ox_refhost::installed_application> session::installed() const {
+  std::vector<ox_refhost::installed_application> applications;
+  std::string ignored;
+  if (installed_ != nullptr && installed_->read(applications, ignored) != OX_OK) {
+    applications.clear();
+  }
+  return applications;
 }
 
 resolution session::resolve(const std::vector<ox::software>& uninstall,

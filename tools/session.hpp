@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "inputs.hpp"
@@ -57,6 +58,9 @@ class session {
   // when the platform leaves nothing to import while the catalog names
   // platforms (the message lists them).
   void load_specs(const std::vector<std::string>& files, const std::string& platform);
+  // The same with the documents in memory: (name for messages, bytes).
+  void load_documents(const std::vector<std::pair<std::string, std::string>>& documents,
+                      const std::string& platform);
 
   // Points the store at the source and reads it, so that a source that
   // cannot be read is reported as such (input_error with the store's message)
@@ -64,6 +68,11 @@ class session {
   // scans (the resolution's rescan) see the same applications, so a pipe or
   // /dev/stdin serves as well as a file.
   void use_installed(const installed_source& source);
+  // The store's source is this list.
+  void use_applications(std::vector<ox_refhost::installed_application> applications);
+  // What the store hands the library: the applications read by the last
+  // use_installed or given to use_applications (a copy, made when asked).
+  std::vector<ox_refhost::installed_application> installed() const;
 
   // One package_manager::resolve; lets its pm_exception through.
   resolution resolve(const std::vector<ox::software>& uninstall,
@@ -74,11 +83,18 @@ class session {
   // offers none).
   const ox_regex_literals_s* regex_literals() const;
   const ox::package_spec_manager& specs() const { return *managers_.spec; }
+  // For switches that the library offers (legacy checks, plain look-ups).
+  ox::managers& managers() { return managers_; }
 
  private:
+  void import_document(const std::string& name, const std::string& content,
+                       const std::string& platform, std::vector<std::string>& platforms);
+  void check_platform(const std::string& platform, const std::vector<std::string>& platforms) const;
+
   ox_refhost::logger logger_;
   ox_refhost::context context_;
   std::optional<ox_refhost::scoped_store_source> store_source_;
+  std::shared_ptr<ox_refhost::store_source> installed_;
   // Wired as a host wires them (make_managers).
   ox::managers managers_;
 };
