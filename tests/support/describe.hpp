@@ -1,6 +1,8 @@
-// A resolved list as text the tests compare: "id version state" per record,
-// followed by its findings as " dep[id version version_text]" and
-// " compat[id version version_text]".
+// The printers the C++ tests compare with. A resolved list: "id version
+// state" per record, followed by its findings as " dep[id version
+// version_text]" and " compat[id version version_text]". A log: one line per
+// record as the case files write it, "<severity> <service> <source tag>
+// <function>: <message>" (no line numbers).
 #ifndef TARVIK_OX_TESTS_SUPPORT_DESCRIBE_HPP_
 #define TARVIK_OX_TESTS_SUPPORT_DESCRIBE_HPP_
 
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "tarvik/ox/software.hpp"
+#include "tarvik/ox_refhost/logger.hpp"
 
 namespace tarvik {
 namespace ox_test {
@@ -25,6 +28,15 @@ inline std::vector<std::string> describe(const std::vector<ox::installing_softwa
       line += " compat[" + f.id + " " + f.version.getversion() + " " + f.version_text + "]";
     }
     out.push_back(line);
+  }
+  return out;
+}
+
+inline std::vector<std::string> describe(const std::vector<ox_refhost::log_record>& log) {
+  std::vector<std::string> out;
+  for (const ox_refhost::log_record& r : log) {
+    out.push_back(std::to_string(r.severity) + " " + r.service + " " + r.file + " " + r.function +
+                  ": " + r.message);
   }
   return out;
 }

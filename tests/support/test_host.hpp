@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/describe.hpp"
 #include "tarvik/ox_refhost/context.hpp"
 #include "tarvik/ox_refhost/logger.hpp"
 
@@ -21,14 +22,8 @@ struct test_host {
   ox_context_s* context() const { return ctx.get(); }
   std::vector<ox_refhost::log_record> records() const { return capture->records(); }
   std::vector<std::string> messages() const { return capture->messages(); }
-  // "<severity>|<function>|<message>" per line, the form most tests compare.
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    for (const ox_refhost::log_record& r : capture->records()) {
-      out.push_back(std::to_string(r.severity) + "|" + r.function + "|" + r.message);
-    }
-    return out;
-  }
+  // The captured log as describe() prints it.
+  std::vector<std::string> lines() const { return describe(capture->records()); }
   void clear() { capture->clear(); }
 
   std::shared_ptr<ox_refhost::capture_sink> capture;
