@@ -19,6 +19,7 @@
 #include "tarvik/ox/ox.hpp"
 #include "tarvik/ox_refhost/limits.hpp"
 #include "tarvik/ox_refhost/store.hpp"
+#include "tarvik/ox_refhost/testing.hpp"
 
 namespace tarvik {
 namespace ox {
@@ -110,7 +111,7 @@ TEST(PackageManagerApiTest, AFailedRescanReachesTheHostAndTheDatabaseMustBeShare
   EXPECT_THAT(ox_test::describe(wired.package->resolve({}, {sw("PLUGIN", "2.0")})),
               ElementsAre("CORE 2.0.0.0 2", "PLUGIN 2.0.0.0 1"));
 
-  store->fail_next_scan(static_cast<ox_error_e>(4711));
+  ox_refhost::fail_next_scan(*store, static_cast<ox_error_e>(4711));
   host.clear();
   EXPECT_EQ(code_of([&] { wired.package->resolve({}, {sw("PLUGIN", "2.0")}); }), 4711);
   EXPECT_EQ(wired.softdb->get_installed_product_list().size(), 1u);  // the last good scan
@@ -245,6 +246,14 @@ TEST(SpecManagerApiTest, ImportErrorsBytesAndPlatformChanges) {
   EXPECT_EQ(srefs(mgr), (strings{"A", "B", "B"}));
   EXPECT_EQ(mgr.get_spec_version(), "1");
   EXPECT_TRUE(host.records().empty());
+
+  // The version of the last document that has one, an empty one included.
+  const std::string unversioned = "<specs><softwares/></specs>";
+  mgr.import(unversioned.data(), unversioned.size());
+  EXPECT_EQ(mgr.get_spec_version(), "1");
+  const std::string empty_version = R"(<specs version=""/>)";
+  mgr.import(empty_version.data(), empty_version.size());
+  EXPECT_EQ(mgr.get_spec_version(), "");
 }
 
 TEST(SpecManagerApiTest, ParsersCalledDirectlyAppendAndSkipNullNodes) {
@@ -357,7 +366,7 @@ TEST(SoftwareDatabaseApiTest, FindSetAndFailedScans) {
   for (const ox_error_e code : {OX_ERROR_IO, OX_ERROR_PARSE, static_cast<ox_error_e>(4711),
                                 static_cast<ox_error_e>(-1), static_cast<ox_error_e>(INT_MIN)}) {
     source->set_applications({{"NEW", std::string("2.0")}});
-    source->fail_next_scan(code, "store unavailable");
+    ox_refhost::fail_next_scan(*source, code, "store unavailable");
     const auto before = ox_refhost::store_calls_on_this_thread();
     EXPECT_EQ(code_of([&] { mgr.rescan(); }), code);
     EXPECT_EQ(ox_refhost::store_calls_on_this_thread().release_calls - before.release_calls, 1u);
