@@ -361,7 +361,8 @@ TEST(SoftwareDatabaseApiTest, FindSetAndFailedScans) {
   const auto source = ox_refhost::make_memory_source({{"KEPT", std::string("1.0")}});
   const ox_refhost::scoped_store_source scope(source);
   mgr.rescan();
-  EXPECT_EQ(listed(list), strings{"KEPT=1.0.0.0"});  // the reference shows the new list
+  EXPECT_EQ(listed(list), strings{"KEPT=1.0.0.0"});    // the reference shows the new list
+  EXPECT_EQ(list[0].name + list[0].version_text, "");  // only the id and the parsed version
   host.clear();
   for (const ox_error_e code : {OX_ERROR_IO, OX_ERROR_PARSE, static_cast<ox_error_e>(4711),
                                 static_cast<ox_error_e>(-1), static_cast<ox_error_e>(INT_MIN)}) {
