@@ -117,7 +117,7 @@ class OxpmCliTest : public ::testing::Test {
   }
 
   // The table's marks replaced: @examples@, @data@ (tests/tools/data),
-  // @scratch@ (an empty folder of the test's) and @version@.
+  // @scratch@ (the test's scratch folder) and @version@.
   std::string substitute(std::string text) const {
     const std::pair<std::string, std::string> marks[] = {{"@examples@", OXPM_EXAMPLES},
                                                          {"@data@", OXPM_TEST_DATA},
