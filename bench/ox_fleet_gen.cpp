@@ -11,7 +11,9 @@
 // Each machine has M names of the catalog's installed pool, drawn without
 // replacement with a skewed popularity (the name of rank r weighs
 // 1/(r+1)^S), so that a few names are on nearly every machine and most on a
-// few. A name is at the pool's version, except on stragglers (PCT of the
+// few; a name comes with the names it depends on directly, and on most
+// machines (all but 15%) what the request depends on is there first. A name
+// is at the pool's version, except on stragglers (PCT of the
 // machines), which keep half their names at an older version, and on
 // upgraded machines (PCT), which run one name in twenty at the next version.
 // The request is the first K entries of the workload's request; with
@@ -52,6 +54,8 @@ struct fleet_options {
 // Request entries a machine's own request is drawn from.
 constexpr std::size_t kOwnRequestPool = 20;
 constexpr std::size_t kOwnRequestMost = 5;
+// Machines whose names are drawn without regard to what the request needs.
+constexpr std::size_t kUnpreparedPercent = 15;
 
 int usage() {
   std::fprintf(stderr,
@@ -251,17 +255,74 @@ int main(int argc, char** argv) {
     std::string line;
     std::size_t stragglers = 0;
     std::size_t upgraded = 0;
+    std::unordered_map<std::string, std::size_t> pool_rank;
+    for (std::size_t r = 0; r < pool.size(); ++r) {
+      pool_rank.emplace(pool[r].id, r);
+    }
+    std::vector<char> taken(pool.size());
+    std::vector<std::size_t> ranks;
+    std::vector<std::size_t> pending;
+    // Adds pool name `r` with the pool names it needs directly, when they
+    // all fit in the machine's M names.
+    const auto take = [&](std::size_t r) {
+      if (taken[r] != 0) {
+        return;
+      }
+      pending.clear();
+      pending.push_back(r);
+      for (const std::string& need : w.needs[name_index.at(pool[r].id)]) {
+        const auto found = pool_rank.find(need);
+        if (found != pool_rank.end() && taken[found->second] == 0 &&
+            std::find(pending.begin(), pending.end(), found->second) == pending.end()) {
+          pending.push_back(found->second);
+        }
+      }
+      if (ranks.size() + pending.size() > fleet.installed) {
+        return;
+      }
+      for (const std::size_t at : pending) {
+        taken[at] = 1;
+        ranks.push_back(at);
+      }
+    };
     for (std::size_t m = 0; m < fleet.machines; ++m) {
-      // Weighted sampling without replacement: the M largest u^(1/w).
+      own.clear();
+      if (fleet.own_requests) {
+        const std::size_t from = std::min(kOwnRequestPool, w.request.size());
+        const std::size_t count = std::min(from, 1 + random.below(kOwnRequestMost));
+        std::vector<std::size_t> picked(from);
+        for (std::size_t i = 0; i < from; ++i) {
+          picked[i] = i;
+        }
+        random.shuffle(picked);
+        picked.resize(count);
+        std::sort(picked.begin(), picked.end());
+        for (const std::size_t i : picked) {
+          own.push_back(w.request[i]);
+        }
+      }
+      const std::vector<package_version>& asked = fleet.own_requests ? own : common;
+      std::fill(taken.begin(), taken.end(), 0);
+      ranks.clear();
+      // Most machines are ready for the request: what it needs is there.
+      if (random.below(100) >= kUnpreparedPercent) {
+        for (const package_version& entry : asked) {
+          for (const std::string& need : w.needs[name_index.at(entry.id)]) {
+            const auto found = pool_rank.find(need);
+            if (found != pool_rank.end()) {
+              take(found->second);
+            }
+          }
+        }
+      }
+      // Weighted sampling without replacement: the largest u^(1/w) first.
       for (std::size_t r = 0; r < pool.size(); ++r) {
         keys[r] = {std::log(unit(random)) / weight[r], r};
       }
-      std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(fleet.installed),
-                       keys.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-      std::vector<std::size_t> ranks;
-      ranks.reserve(fleet.installed);
-      for (std::size_t i = 0; i < fleet.installed; ++i) {
-        ranks.push_back(keys[i].second);
+      std::sort(keys.begin(), keys.end(),
+                [](const auto& a, const auto& b) { return a.first > b.first; });
+      for (std::size_t i = 0; i < keys.size() && ranks.size() < fleet.installed; ++i) {
+        take(keys[i].second);
       }
       std::sort(ranks.begin(), ranks.end());
 
@@ -285,19 +346,6 @@ int main(int argc, char** argv) {
              "\", \"installed\": ";
       append_list(line, installed);
       if (fleet.own_requests) {
-        const std::size_t from = std::min(kOwnRequestPool, w.request.size());
-        const std::size_t count = std::min(from, 1 + random.below(kOwnRequestMost));
-        std::vector<std::size_t> picked(from);
-        for (std::size_t i = 0; i < from; ++i) {
-          picked[i] = i;
-        }
-        random.shuffle(picked);
-        picked.resize(count);
-        std::sort(picked.begin(), picked.end());
-        own.clear();
-        for (const std::size_t i : picked) {
-          own.push_back(w.request[i]);
-        }
         line += ", \"request\": {\"install\": ";
         append_list(line, own);
         line += '}';

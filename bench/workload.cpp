@@ -102,6 +102,7 @@ workload generate(const workload_options& options) {
   }
   out.names = cat.names;
   out.versions.resize(name_count);
+  out.needs.resize(name_count);
   for (std::size_t n = 0; n < name_count; ++n) {
     for (int v = 0; v < kVersionsPerName; ++v) {
       out.versions[n].push_back(cat.full(n, v));
@@ -224,6 +225,11 @@ workload generate(const workload_options& options) {
           default:
             e.softwareids = cat.names[n] + "|" + cat.names[n] + "-[0-9]+";
             break;
+        }
+      }
+      if (fixed) {
+        for (const dependency& d : e.depends) {
+          out.needs[n].push_back(cat.names[d.target]);
         }
       }
       elements.push_back(std::move(e));

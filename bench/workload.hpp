@@ -86,6 +86,9 @@ struct workload {
   std::vector<std::string> names;
   // Each name's four versions in the catalog, lowest first (parallel to names).
   std::vector<std::vector<std::string>> versions;
+  // The names that the installed or requested version of each name depends
+  // on (empty for the other names), parallel to names.
+  std::vector<std::vector<std::string>> needs;
   // The same problem as a testsolv testcase: the installed elements in the
   // "system" repo, every element in "available", one install job per request
   // entry, and no result line.

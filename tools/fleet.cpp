@@ -32,6 +32,38 @@ constexpr std::size_t kWindowPerJob = 32;
 // Machine ids a summary names for each cause.
 constexpr std::size_t kExamples = 5;
 
+bool printable_ascii(const json& text) {
+  if (!text.is_string()) {
+    return false;
+  }
+  const std::string& bytes = text.get_ref<const std::string&>();
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+}
+
+// The common inventory taken from the line's own parse, without writing it
+// out and reading it again: every entry exactly {"id": TEXT, "version":
+// TEXT}, a non-empty printable ASCII id, a printable ASCII version. Anything
+// else (false) goes through the inventory's reader, whose messages say what
+// is wrong; both read the same parsed value.
+bool plain_inventory(const json& installed, std::vector<ox_refhost::installed_application>& out) {
+  std::vector<ox_refhost::installed_application> read;
+  read.reserve(installed.size());
+  for (const json& entry : installed) {
+    if (!entry.is_object() || entry.size() != 2) {
+      return false;
+    }
+    const auto id = entry.find("id");
+    const auto version = entry.find("version");
+    if (id == entry.end() || version == entry.end() || !printable_ascii(*id) ||
+        id->get_ref<const std::string&>().empty() || !printable_ascii(*version)) {
+      return false;
+    }
+    read.push_back({id->get<std::string>(), version->get<std::string>()});
+  }
+  out = std::move(read);
+  return true;
+}
+
 void read_into(const std::string& line, const std::string& source, std::size_t line_number,
                machine_input& machine) {
   const std::string where = source + " line " + std::to_string(line_number);
@@ -67,8 +99,9 @@ void read_into(const std::string& line, const std::string& source, std::size_t l
     return;
   }
   std::string error;
-  if (ox_refhost::parse_inventory_json(object["installed"].dump(), machine.installed, error) !=
-      OX_OK) {
+  if (!plain_inventory(object["installed"], machine.installed) &&
+      ox_refhost::parse_inventory_json(object["installed"].dump(), machine.installed, error) !=
+          OX_OK) {
     machine.error = where + ": installed: " + error;
     return;
   }
