@@ -105,7 +105,7 @@ class reader {
     }
   }
 
-  case_section header(std::string line, bool& without_newline) const {
+  case_section header(const std::string& line, bool& without_newline) const {
     case_section section;
     section.line = line_;
     for (const char c : line) {
@@ -113,13 +113,13 @@ class reader {
         fail(line_, "a section header holds a control character: " + oxpm::quoted(line));
       }
     }
+    std::string rest = line.substr(3);
     const std::size_t suffix = sizeof(kNoFinalNewline) - 1;
     without_newline =
-        line.size() >= suffix && line.compare(line.size() - suffix, suffix, kNoFinalNewline) == 0;
+        rest.size() >= suffix && rest.compare(rest.size() - suffix, suffix, kNoFinalNewline) == 0;
     if (without_newline) {
-      line.resize(line.size() - suffix);
+      rest.resize(rest.size() - suffix);
     }
-    std::string rest = line.substr(3);
     const bool expect = rest.compare(0, 7, "expect ") == 0;
     const std::size_t space = rest.find(' ', expect ? 7 : 0);
     section.kind = rest.substr(0, space);

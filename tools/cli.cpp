@@ -804,9 +804,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   replay_args replay_options;
   CLI::App* replay = app.add_subcommand(
       "replay",
-      "Run case files again (written by resolve --save-case) and compare with what each "
-      "expects: exit status, JSON result, log lines, and the text report, graph, lint and "
-      "show outputs the case holds");
+      "Run case files again (written by resolve, graph or fleet --save-case) and compare "
+      "with what each expects: exit status, JSON result, log lines, and the text report, "
+      "graph, lint and show outputs the case holds");
   replay->add_option("FILE", replay_options.files, "Case files")->required()->type_name("FILE");
   replay->add_flag("--update", replay_options.update,
                    "Rewrite the expectations of each case with what this run gives, leaving "
