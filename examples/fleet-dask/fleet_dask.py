@@ -100,7 +100,10 @@ def main(argv=None):
     ready = time.monotonic()
     try:
         client.register_worker_plugin(CatalogPlugin(args.spec, args.platform), name="oxpm-catalog")
-        futures = [client.submit(resolve_partition, chunk, request, args.machines, pure=False)
+        # Each partition goes to the workers as data of its own, not inside
+        # the task graph.
+        futures = [client.submit(resolve_partition, client.scatter(chunk), request,
+                                 args.machines, pure=False)
                    for chunk in partitions(args.machines, args.partition_size)]
         summary = oxpm.Summary()
         out = sys.stdout
