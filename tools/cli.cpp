@@ -260,21 +260,7 @@ class runner {
     case_run run;
     try {
       check_one_standard_input(args, args.dpkg_option->count() > 0);
-      if (!args.request_file.empty()) {
-        std::string text;
-        try {
-          text = read_file(args.request_file);
-        } catch (const input_error& error) {
-          throw input_error(std::string("request ") + error.what());
-        }
-        asked = parse_request_json(text, "request " + input_name(args.request_file));
-      }
-      for (const std::string& text : args.installs) {
-        asked.install.push_back(parse_assignment(text, "--install"));
-      }
-      for (const std::string& text : args.uninstalls) {
-        asked.uninstall.push_back(parse_assignment(text, "--uninstall", version_need::optional));
-      }
+      asked = read_request(args.request_file, args.installs, args.uninstalls);
       if (asked.install.empty() && asked.uninstall.empty()) {
         throw input_error(
             "the request is empty: nothing to install or uninstall (give --install "
@@ -476,23 +462,7 @@ class runner {
     std::ifstream machines_file;
     try {
       if (!args.request_file.empty() || !args.installs.empty() || !args.uninstalls.empty()) {
-        request asked;
-        if (!args.request_file.empty()) {
-          std::string text;
-          try {
-            text = read_file(args.request_file);
-          } catch (const input_error& error) {
-            throw input_error(std::string("request ") + error.what());
-          }
-          asked = parse_request_json(text, "request " + args.request_file);
-        }
-        for (const std::string& text : args.installs) {
-          asked.install.push_back(parse_assignment(text, "--install"));
-        }
-        for (const std::string& text : args.uninstalls) {
-          asked.uninstall.push_back(parse_assignment(text, "--uninstall"));
-        }
-        options.common_request = std::move(asked);
+        options.common_request = read_request(args.request_file, args.installs, args.uninstalls);
       }
       for (const std::string& file : args.specs) {
         try {
@@ -846,7 +816,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       ->type_name("ID=VERSION");
   fleet->add_option("--uninstall", fleet_options.uninstalls, "As for resolve (repeatable)")
       ->allow_extra_args(false)
-      ->type_name("ID=VERSION");
+      ->type_name("ID[=VERSION]");
   fleet->add_option("--jobs", fleet_options.jobs, "Threads (default: the cores)")
       ->check(CLI::Range(1U, 1024U))
       ->type_name("N");
@@ -943,7 +913,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         err << "\n" << more << " for more information.\n";
         return kExitUsage;
       }
-      err << "oxpm: a subcommand is required: resolve, graph, lint, show or help\n"
+      err << "oxpm: a subcommand is required: resolve, graph, lint, show, fleet, replay or help\n"
           << more << " for more information.\n";
       return kExitUsage;
     }

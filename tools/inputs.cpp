@@ -276,6 +276,27 @@ request_entry parse_assignment(const std::string& text, const std::string& optio
   return entry;
 }
 
+request read_request(const std::string& file, const std::vector<std::string>& installs,
+                     const std::vector<std::string>& uninstalls) {
+  request asked;
+  if (!file.empty()) {
+    std::string text;
+    try {
+      text = read_file(file);
+    } catch (const input_error& error) {
+      throw input_error(std::string("request ") + error.what());
+    }
+    asked = parse_request_json(text, "request " + input_name(file));
+  }
+  for (const std::string& text : installs) {
+    asked.install.push_back(parse_assignment(text, "--install"));
+  }
+  for (const std::string& text : uninstalls) {
+    asked.uninstall.push_back(parse_assignment(text, "--uninstall", version_need::optional));
+  }
+  return asked;
+}
+
 std::vector<ox::software> to_software(const std::vector<request_entry>& entries) {
   std::vector<ox::software> list;
   list.reserve(entries.size());

@@ -75,6 +75,14 @@ enum class version_need { required, optional };
 request_entry parse_assignment(const std::string& text, const std::string& option,
                                version_need need = version_need::required);
 
+// The request a command line asks for: the entries of the request file (none
+// when `file` is empty; "-" reads standard input), then the --install
+// assignments (ID=VERSION), then the --uninstall ones (ID or ID=VERSION), in
+// that order. Throws input_error naming the input; an empty request is left
+// for the caller to judge.
+request read_request(const std::string& file, const std::vector<std::string>& installs,
+                     const std::vector<std::string>& uninstalls);
+
 // The library's records of the entries, versions read from their texts (an
 // entry without version gets an empty text).
 std::vector<ox::software> to_software(const std::vector<request_entry>& entries);

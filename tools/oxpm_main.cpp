@@ -1,6 +1,7 @@
 // oxpm: the command-line front of the library (see cli.hpp).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -14,5 +15,12 @@ int main(int argc, char** argv) {
   env.stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
   env.no_color = std::getenv("NO_COLOR");
   env.exits_after_run = true;
-  return tarvik::oxpm::run(argc, argv, std::cout, std::cerr, env);
+  const int status = tarvik::oxpm::run(argc, argv, std::cout, std::cerr, env);
+  // A report that never reached its reader (standard output closed, or a full
+  // disk) must not pass for a success.
+  if (!std::cout.flush()) {
+    std::cerr << "oxpm: cannot write to standard output\n";
+    return std::max(status, tarvik::oxpm::kExitUsage);
+  }
+  return status;
 }

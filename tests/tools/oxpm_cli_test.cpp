@@ -235,27 +235,45 @@ TEST_F(OxpmCliTest, EveryCommandLineOfTheTable) {
 }
 
 // A report nobody reads is no success: with its reader gone the run ends by
-// SIGPIPE, as any filter does, or with an exit status that says so.
-TEST_F(OxpmCliTest, AReaderThatGoesAwayIsNoSuccess) {
+// SIGPIPE, as any filter does, or with an exit status that says so; on a
+// full disk it exits 2 and says so on standard error.
+TEST_F(OxpmCliTest, AReportThatCannotBeWrittenIsNoSuccess) {
   std::vector<std::string> args_text = {OXPM_BINARY};
   const std::vector<std::string> all = example_args("1-pass-upgrade-agent.json");
   args_text.insert(args_text.end(), all.begin(), all.end());
   args_text.push_back("--all");
   std::vector<char*> argv = argv_of(args_text);
+  const auto run_on = [&](int out_fd, int err_fd) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(out_fd, 1);
+      ::dup2(err_fd, 2);
+      ::signal(SIGPIPE, SIG_DFL);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    return status;
+  };
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   ::close(ends[0]);  // nobody reads
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(ends[1], 1);
-    ::signal(SIGPIPE, SIG_DFL);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  int status = run_on(ends[1], 2);
   ::close(ends[1]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGPIPE : WEXITSTATUS(status) != 0);
+
+  const int full = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  const std::string err_path = (scratch_ / "full.err").string();
+  const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(err_fd, 0);
+  status = run_on(full, err_fd);
+  ::close(full);
+  ::close(err_fd);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(slurp(err_path), "oxpm: cannot write to standard output\n");
 }
 
 // On a terminal the reports are coloured, unless NO_COLOR is set; off a
