@@ -64,15 +64,66 @@ bool plain_inventory(const json& installed, std::vector<ox_refhost::installed_ap
   return true;
 }
 
+// A parsed JSON object keeps the last of repeated keys; a machine line that
+// repeats one ("id" twice in an entry, say) is refused, as an inventory file
+// is, rather than read as half of what was written.
+class repeated_key_check {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+        if (open_ == keys_.size()) {
+          keys_.emplace_back();
+        }
+        keys_[open_++].clear();
+        break;
+      case json::parse_event_t::key:
+        if (open_ > 0) {
+          keys_[open_ - 1].push_back(parsed.get<std::string>());
+        }
+        break;
+      case json::parse_event_t::object_end:
+        if (open_ > 0) {
+          std::vector<std::string>& keys = keys_[--open_];
+          std::sort(keys.begin(), keys.end());
+          const auto twice = std::adjacent_find(keys.begin(), keys.end());
+          if (twice != keys.end() && repeated_.empty()) {
+            repeated_ = *twice;
+            found_ = true;
+          }
+        }
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+  bool found() const { return found_; }
+  const std::string& repeated() const { return repeated_; }
+
+ private:
+  std::vector<std::vector<std::string>> keys_;  // of each object being read, reused
+  std::size_t open_ = 0;
+  std::string repeated_;
+  bool found_ = false;
+};
+
 void read_into(const std::string& line, const std::string& source, std::size_t line_number,
                machine_input& machine) {
   const std::string where = source + " line " + std::to_string(line_number);
   machine.id = "line " + std::to_string(line_number);
   json object;
+  repeated_key_check check;
   try {
-    object = json::parse(line);
+    object = json::parse(line, [&check](int depth, json::parse_event_t event, json& parsed) {
+      return check(depth, event, parsed);
+    });
   } catch (const json::exception& error) {
     machine.error = where + ": not JSON: " + error.what();
+    return;
+  }
+  if (check.found()) {
+    machine.error = where + ": \"" + check.repeated() + "\" appears twice in one object";
     return;
   }
   if (!object.is_object()) {
