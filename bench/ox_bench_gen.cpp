@@ -16,6 +16,7 @@
 
 namespace {
 
+using tarvik::ox_bench::read_count;
 using tarvik::ox_bench::workload_options;
 
 int usage() {
@@ -23,27 +24,6 @@ int usage() {
                "usage: ox_bench_gen (--size small|large|huge | --elements N --installed M "
                "--requested K) [--patterns] [--seed N] [--platform TEXT] --out DIR\n");
   return 2;
-}
-
-bool write_file(const std::string& path, const std::string& content) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "ox_bench_gen: %s: %s\n", path.c_str(), std::strerror(errno));
-    return false;
-  }
-  const bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  return std::fclose(file) == 0 && ok;
-}
-
-bool read_count(const char* text, std::size_t* out) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0') {
-    return false;
-  }
-  *out = static_cast<std::size_t>(value);
-  return true;
 }
 
 }  // namespace
@@ -96,10 +76,12 @@ int main(int argc, char** argv) {
     const tarvik::ox_bench::workload w = tarvik::ox_bench::generate(options);
     ::mkdir(out_dir.c_str(), 0777);
     const bool ok =
-        write_file(out_dir + "/spec.xml", w.spec_xml) &&
-        write_file(out_dir + "/installed.json", tarvik::ox_bench::inventory_json(w.installed)) &&
-        write_file(out_dir + "/request.json", tarvik::ox_bench::request_json(w.request)) &&
-        write_file(out_dir + "/testsolv.t", w.testsolv);
+        tarvik::ox_bench::write_file("ox_bench_gen", out_dir + "/spec.xml", w.spec_xml) &&
+        tarvik::ox_bench::write_file("ox_bench_gen", out_dir + "/installed.json",
+                                     tarvik::ox_bench::inventory_json(w.installed)) &&
+        tarvik::ox_bench::write_file("ox_bench_gen", out_dir + "/request.json",
+                                     tarvik::ox_bench::request_json(w.request)) &&
+        tarvik::ox_bench::write_file("ox_bench_gen", out_dir + "/testsolv.t", w.testsolv);
     if (!ok) {
       return 1;
     }

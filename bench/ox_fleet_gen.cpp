@@ -37,7 +37,9 @@
 
 namespace {
 
+using tarvik::ox_bench::file_writer;
 using tarvik::ox_bench::package_version;
+using tarvik::ox_bench::read_count;
 using tarvik::ox_bench::rng;
 using tarvik::ox_bench::workload_options;
 
@@ -63,17 +65,6 @@ int usage() {
                "[--installed M] [--request-entries K] [--own-requests] [--stragglers PCT] "
                "[--upgrades PCT] [--skew S] [--patterns] [--seed N] [--platform TEXT] --out DIR\n");
   return 2;
-}
-
-bool read_count(const char* text, std::size_t* out) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0') {
-    return false;
-  }
-  *out = static_cast<std::size_t>(value);
-  return true;
 }
 
 bool read_real(const char* text, double* out) {
@@ -105,44 +96,6 @@ void append_list(std::string& out, const std::vector<package_version>& list) {
     append_entry(out, list[i]);
   }
   out += ']';
-}
-
-class file_writer {
- public:
-  explicit file_writer(const std::string& path)
-      : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (file_ == nullptr) {
-      std::fprintf(stderr, "ox_fleet_gen: %s: %s\n", path.c_str(), std::strerror(errno));
-    }
-  }
-  file_writer(const file_writer&) = delete;
-  file_writer& operator=(const file_writer&) = delete;
-  ~file_writer() {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-    }
-  }
-  bool open() const { return file_ != nullptr; }
-  bool write(const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-  }
-  bool close() {
-    const bool ok = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!ok) {
-      std::fprintf(stderr, "ox_fleet_gen: %s: %s\n", path_.c_str(), std::strerror(errno));
-    }
-    return ok;
-  }
-
- private:
-  std::string path_;
-  std::FILE* file_;
-};
-
-bool write_whole(const std::string& path, const std::string& content) {
-  file_writer file(path);
-  return file.open() && file.write(content) && file.close();
 }
 
 }  // namespace
@@ -237,11 +190,12 @@ int main(int argc, char** argv) {
     ::mkdir(out_dir.c_str(), 0777);
     const std::vector<package_version> common(w.request.begin(),
                                               w.request.begin() + fleet.request_entries);
-    if (!write_whole(out_dir + "/spec.xml", w.spec_xml) ||
-        !write_whole(out_dir + "/request.json", tarvik::ox_bench::request_json(common))) {
+    if (!tarvik::ox_bench::write_file("ox_fleet_gen", out_dir + "/spec.xml", w.spec_xml) ||
+        !tarvik::ox_bench::write_file("ox_fleet_gen", out_dir + "/request.json",
+                                      tarvik::ox_bench::request_json(common))) {
       return 1;
     }
-    file_writer machines(out_dir + "/machines.jsonl");
+    file_writer machines("ox_fleet_gen", out_dir + "/machines.jsonl");
     if (!machines.open()) {
       return 1;
     }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -322,6 +325,38 @@ bool size_by_name(const std::string& name, workload_size* size) {
     return false;
   }
   return true;
+}
+
+bool read_count(const char* text, std::size_t* out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (*text < '0' || *text > '9' || errno != 0 || *end != '\0') {
+    return false;
+  }
+  *out = static_cast<std::size_t>(value);
+  return true;
+}
+
+file_writer::file_writer(const char* program, const std::string& path)
+    : program_(program), path_(path), file_(std::fopen(path.c_str(), "wb")) {
+  if (file_ == nullptr) {
+    std::fprintf(stderr, "%s: %s: %s\n", program_, path_.c_str(), std::strerror(errno));
+  }
+}
+
+bool file_writer::close() {
+  const bool ok = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!ok) {
+    std::fprintf(stderr, "%s: %s: %s\n", program_, path_.c_str(), std::strerror(errno));
+  }
+  return ok;
+}
+
+bool write_file(const char* program, const std::string& path, const std::string& content) {
+  file_writer file(program, path);
+  return file.open() && file.write(content) && file.close();
 }
 
 }  // namespace ox_bench

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,6 +105,36 @@ workload generate(const workload_options& options);
 std::string inventory_json(const std::vector<package_version>& list);
 // {"install": [...]}
 std::string request_json(const std::vector<package_version>& install);
+
+// Reads a decimal count: the whole text, digits only, no overflow.
+bool read_count(const char* text, std::size_t* out);
+
+// A file the generators write, whole or piece by piece; a failure to open or
+// close it is told on standard error, prefixed with the program's name.
+class file_writer {
+ public:
+  file_writer(const char* program, const std::string& path);
+  file_writer(const file_writer&) = delete;
+  file_writer& operator=(const file_writer&) = delete;
+  ~file_writer() {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+    }
+  }
+  bool open() const { return file_ != nullptr; }
+  bool write(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+  }
+  bool close();
+
+ private:
+  const char* program_;
+  std::string path_;
+  std::FILE* file_;
+};
+
+// Writes `content` to `path` in one piece; false (and told) on failure.
+bool write_file(const char* program, const std::string& path, const std::string& content);
 
 // "small", "large" or "huge"; false for any other text.
 bool size_by_name(const std::string& name, workload_size* size);
