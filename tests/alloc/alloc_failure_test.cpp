@@ -194,6 +194,10 @@ attempt import_with_failure(std::size_t nth, failure_mode mode, bool indexed) {
   return measured([&](attempt& result) {
     host_setup setup(indexed);
     setup.import();
+    // A later document with no entries gives the catalog another version,
+    // which a failed import must leave as it found it.
+    const std::string older = R"(<specs version="7.0"><softwares/></specs>)";
+    setup.wired.spec->import(older.data(), older.size());
     const std::string before = render(*setup.wired.spec);
     inject(nth, mode, result, [&] { setup.import(); });
     const std::string after = render(*setup.wired.spec);
