@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/failure.hpp"
+#include "core/walk_record.hpp"
 #include "host/log.hpp"
 #include "host/regex.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
@@ -24,7 +25,82 @@ const char* found_text(bool found, const char* yes, const char* no) {
   return found ? yes : no;
 }
 
-constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+constexpr std::size_t kNoEntry = internal::kNoPosition;
+
+using internal::mark_decision;
+using internal::relation_decision;
+
+// The record of the innermost walk_recording alive on this thread.
+thread_local internal::walk_record* t_recording = nullptr;
+
+// The walk in progress on this thread, when a recording wants it: where its
+// decisions go, and the install entry being examined. Outside a walk (the
+// single steps called on their own) nothing is recorded.
+struct walk_in_progress {
+  internal::walk_record* record = nullptr;
+  internal::entry_decision* entry = nullptr;
+};
+thread_local walk_in_progress t_walk;
+
+// Starts recording the walk of one check_installorder_compatibility, when a
+// recording is alive, and ends it however the walk ends.
+class walk_scope {
+ public:
+  explicit walk_scope(std::size_t installed_count) : saved_(t_walk) {
+    t_walk = walk_in_progress{};
+    if (t_recording != nullptr) {
+      *t_recording = internal::walk_record{};
+      t_recording->installed_count = installed_count;
+      t_walk.record = t_recording;
+    }
+  }
+  ~walk_scope() { t_walk = saved_; }
+  walk_scope(const walk_scope&) = delete;
+  walk_scope& operator=(const walk_scope&) = delete;
+
+  void examine(std::size_t request) {
+    if (t_walk.record != nullptr) {
+      t_walk.record->entries.push_back({request, false, {}});
+      t_walk.entry = &t_walk.record->entries.back();
+    }
+  }
+
+ private:
+  walk_in_progress saved_;
+};
+
+void record_mark(std::size_t installed, mark_decision::why_t why, std::size_t by,
+                 const std::string& product = std::string()) {
+  if (t_walk.record != nullptr) {
+    t_walk.record->marks.push_back({installed, why, by, product});
+  }
+}
+
+// The examined entry's next relation, to be filled in as it is judged; null
+// when nothing records. It starts as judged against a sref no entry answers.
+relation_decision* record_relation(relation_decision::kind_t kind, const std::string& sref,
+                                   const std::string& version_text,
+                                   const version_ranges& versions) {
+  if (t_walk.entry == nullptr) {
+    return nullptr;
+  }
+  relation_decision& judged = t_walk.entry->relations.emplace_back();
+  judged.kind = kind;
+  judged.sref = sref;
+  judged.version_text = version_text;
+  judged.versions = versions;
+  judged.outcome = relation_decision::outcome_t::unknown_sref;
+  return &judged;
+}
+
+void record_target(relation_decision* judged, const software_spec& target,
+                   relation_decision::outcome_t until_a_match) {
+  if (judged != nullptr) {
+    judged->target_pattern = target.softwareids;
+    judged->target_name = target.name;
+    judged->outcome = until_a_match;
+  }
+}
 
 // A pattern as the indexed scans use it: what the host tells of it, and the
 // pattern compiled once for the entries the host has to decide.
@@ -104,6 +180,22 @@ class working_index {
 };
 
 }  // namespace
+
+namespace internal {
+
+walk_recording::walk_recording(walk_record& record) : previous_(t_recording) {
+  t_recording = &record;
+}
+
+walk_recording::~walk_recording() {
+  t_recording = previous_;
+}
+
+walk_record* walk_recording::current() {
+  return t_recording;
+}
+
+}  // namespace internal
 
 struct software_dependency_manager::scan_state {
   explicit scan_state(ox_context_s* context) : capability(internal::regex_literals(context)) {}
@@ -305,12 +397,15 @@ std::vector<installing_software> software_dependency_manager::check_installorder
   // One index of the resolved list serves the whole walk: the list only
   // grows while it goes on.
   const std::unique_ptr<scan_state> scans = make_scans();
+  walk_scope walk(installed.size());
 
   // Every installed entry whose id an uninstall entry names, whatever its
   // version.
-  for (const installing_software& removal : uninstall_list) {
-    for (std::size_t at : positions_with_id(resolved, removal.id, index_of(scans.get()))) {
+  for (std::size_t removal = 0; removal < uninstall_list.size(); ++removal) {
+    for (std::size_t at :
+         positions_with_id(resolved, uninstall_list[removal].id, index_of(scans.get()))) {
       resolved[at].state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+      record_mark(at, mark_decision::why_t::uninstall_request, removal);
     }
   }
 
@@ -335,8 +430,12 @@ std::vector<installing_software> software_dependency_manager::check_installorder
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "Entry found in spec file with id:<%s>, orqids:<%s>, name:<%s>", spec.sref.c_str(),
              spec.softwareids.c_str(), spec.name.c_str());
+      walk.examine(static_cast<std::size_t>(counter - 1));
 
       if (resolve_obsoletes(working, spec)) {
+        if (t_walk.entry != nullptr) {
+          t_walk.entry->obsolete = true;
+        }
         resolved.push_back(std::move(working));
         walk_stopped = true;
         break;
@@ -483,6 +582,9 @@ void software_dependency_manager::uninstalls_step(std::vector<installing_softwar
     }
     if (candidate.id == entry.id || candidate.id == spec.sref) {
       candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+      if (t_walk.entry != nullptr) {
+        record_mark(at, mark_decision::why_t::replaced, t_walk.entry->request);
+      }
       continue;
     }
     for (std::size_t product = 0; product < spec.uninstalls.size(); ++product) {
@@ -492,6 +594,10 @@ void software_dependency_manager::uninstalls_step(std::vector<installing_softwar
                "Found uninstall product <%s> and orqid: <%s> installed, marking this uninstall",
                spec.uninstalls[product].id.c_str(), candidate.id.c_str());
         candidate.state |= SOFTWARE_STATE_MARKED_UNINSTALL;
+        if (t_walk.entry != nullptr) {
+          record_mark(at, mark_decision::why_t::uninstalled, t_walk.entry->request,
+                      spec.uninstalls[product].id);
+        }
       }
     }
   }
@@ -512,8 +618,12 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
     OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
            "dependency check for <%s> against id <%s>, version: <%s>", entry.id.c_str(),
            dependency.sref.c_str(), dependency.versions.get().c_str());
+    relation_decision* const judged =
+        record_relation(relation_decision::kind_t::depends, dependency.sref,
+                        dependency.version_text, dependency.versions);
     try {
       required = &spec_mgr->find_id_entry(dependency.sref);
+      record_target(judged, *required, relation_decision::outcome_t::missing);
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "spec found for <%s>, orqid: <%s>, version: <%s>", dependency.sref.c_str(),
              required->softwareids.c_str(), required->versions.get().c_str());
@@ -532,12 +642,25 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
           OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                  "<%s> software with version: <%s> is marked as uninstall.", candidate.id.c_str(),
                  candidate_version.c_str());
+          if (judged != nullptr) {
+            judged->passed_over.push_back(at);
+          }
           if (legacy_dependency_checks) {
+            if (judged != nullptr) {
+              judged->first_match_decided = true;
+            }
             break;
           }
         } else {
           dependency_found = true;
+          if (judged != nullptr) {
+            judged->candidate = at;
+            judged->outcome = relation_decision::outcome_t::wrong_version;
+          }
           if (dependency.versions.is_within(candidate.version)) {
+            if (judged != nullptr) {
+              judged->outcome = relation_decision::outcome_t::met;
+            }
             OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                    "[pass]<%s> is installed in system, with version: <%s>, version check success.",
                    candidate.id.c_str(), candidate_version.c_str());
@@ -555,6 +678,10 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
       OX_LOG(context, OX_LOG_SEVERITY_FAILURE, kTag, kFunction, "Entry not found in spec.");
     }
 
+    if (judged != nullptr && !dependency_found && !judged->passed_over.empty()) {
+      judged->outcome = relation_decision::outcome_t::marked;
+      judged->candidate = judged->passed_over.front();
+    }
     if (dependency_found && version_found) {
       continue;
     }
@@ -569,10 +696,17 @@ bool software_dependency_manager::dependency_step(std::vector<installing_softwar
   return result;
 }
 
-bool software_dependency_manager::remaining_dependency_met(
-    const std::vector<installing_software>& resolved, std::size_t installed_count,
-    const software_spec& required, const depend& dependency, scan_state* scans) const {
-  candidate_finder finder = make_finder(*spec_mgr, required.softwareids, resolved, scans);
+namespace {
+
+// Whether a dependency that installed software had before the request is
+// still met after it. When it is not and `lost` is given, `lost` receives why:
+// the installed entry that met it before, the matches passed over after it,
+// and the first entry that stays, outside the ranges (none when every match
+// is marked).
+bool remaining_dependency_met(candidate_finder& finder,
+                              const std::vector<installing_software>& resolved,
+                              std::size_t installed_count, const depend& dependency,
+                              internal::loss_decision* lost) {
   // Before the request: the first installed entry recognised decides, marks
   // aside. A dependency unmet already is not the request's doing.
   std::size_t at = finder.next(0);
@@ -580,14 +714,29 @@ bool software_dependency_manager::remaining_dependency_met(
       !dependency.versions.is_within(resolved[at].version)) {
     return true;
   }
+  const std::size_t before = at;
   // After it: the first entry recognised that stays decides, as in step c).
   for (; at != kNoEntry; at = finder.next(at + 1)) {
     if (!has_state(resolved[at].state, SOFTWARE_STATE_MARKED_UNINSTALL)) {
-      return dependency.versions.is_within(resolved[at].version);
+      if (dependency.versions.is_within(resolved[at].version)) {
+        return true;
+      }
+      break;
     }
+    if (lost != nullptr) {
+      lost->check.passed_over.push_back(at);
+    }
+  }
+  if (lost != nullptr) {
+    lost->lost = before;
+    lost->check.candidate = at;
+    lost->check.outcome = at == kNoEntry ? relation_decision::outcome_t::marked
+                                         : relation_decision::outcome_t::wrong_version;
   }
   return false;
 }
+
+}  // namespace
 
 void software_dependency_manager::remaining_dependencies_step(
     std::vector<installing_software>& resolved, std::size_t installed_count, scan_state* scans) {
@@ -601,7 +750,8 @@ void software_dependency_manager::remaining_dependencies_step(
                    resolved.begin() + static_cast<std::ptrdiff_t>(installed_count), marked)) {
     return;
   }
-  for (installing_software& record : resolved) {
+  for (std::size_t position = 0; position < resolved.size(); ++position) {
+    installing_software& record = resolved[position];
     if (!has_state(record.state, SOFTWARE_STATE_INSTALLED) || marked(record)) {
       continue;
     }
@@ -620,7 +770,10 @@ void software_dependency_manager::remaining_dependencies_step(
         internal::rethrow_unless_finding(error);
         continue;
       }
-      if (remaining_dependency_met(resolved, installed_count, *required, dependency, scans)) {
+      candidate_finder finder = make_finder(*spec_mgr, required->softwareids, resolved, scans);
+      internal::loss_decision lost;
+      internal::loss_decision* const judged = t_walk.record != nullptr ? &lost : nullptr;
+      if (remaining_dependency_met(finder, resolved, installed_count, dependency, judged)) {
         continue;
       }
       OX_LOG(
@@ -628,6 +781,17 @@ void software_dependency_manager::remaining_dependencies_step(
           "<%s> with version: <%s> stays installed, but its dependency on <%s> is no longer met.",
           record.id.c_str(), record.version.getversion().c_str(), dependency.sref.c_str());
       record_unmet_dependency(record, required, dependency);
+      if (judged != nullptr) {
+        lost.record = position;
+        relation_decision& check = lost.check;
+        check.kind = relation_decision::kind_t::depends;
+        check.sref = dependency.sref;
+        check.version_text = dependency.version_text;
+        check.versions = dependency.versions;
+        check.target_pattern = required->softwareids;
+        check.target_name = required->name;
+        t_walk.record->losses.push_back(std::move(lost));
+      }
       break;
     }
   }
@@ -664,8 +828,12 @@ bool software_dependency_manager::compatibility_step(std::vector<installing_soft
       OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
              "compatibility check for <%s> against id <%s>, version <%s>", entry.id.c_str(),
              relation.sref.c_str(), relation_versions.c_str());
+      relation_decision* const judged =
+          record_relation(relation_decision::kind_t::compatible, relation.sref, relation_versions,
+                          relation.versions);
       try {
         const software_spec& other = spec_mgr->find_id_entry(relation.sref);
+        record_target(judged, other, relation_decision::outcome_t::absent);
         OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                "spec found for <%s>, orqid: <%s>, version: <%s>", relation.sref.c_str(),
                other.softwareids.c_str(), relation_versions.c_str());
@@ -677,6 +845,9 @@ bool software_dependency_manager::compatibility_step(std::vector<installing_soft
           if (has_state(current->state, SOFTWARE_STATE_MARKED_UNINSTALL)) {
             OX_LOG(context, OX_LOG_SEVERITY_PROGRESS, kTag, kFunction,
                    "software id <%s> is marked as uninstall", current->id.c_str());
+            if (judged != nullptr) {
+              judged->passed_over.push_back(at);
+            }
             continue;
           }
           installed = true;
@@ -684,6 +855,11 @@ bool software_dependency_manager::compatibility_step(std::vector<installing_soft
           if (relation.versions.is_within(current->version)) {
             version_found = true;
             acceptable = true;
+          }
+          if (judged != nullptr) {
+            judged->candidate = at;
+            judged->outcome = acceptable ? relation_decision::outcome_t::in_range
+                                         : relation_decision::outcome_t::out_of_range;
           }
           break;
         }

@@ -1,9 +1,8 @@
 // What a resolved list means for the request behind it: which requested
 // entries were resolved and which not (and why), why each installed software
 // is removed, and for each examined install entry how its relations were
-// judged. The resolved list and its findings are the library's; the reasons
-// are worked out again from the catalog with the library's public
-// look-ups, replaying the walk in request order.
+// judged. The resolved list, its findings and the reasons are the library's:
+// the reasons are the decisions its walk recorded.
 #ifndef TARVIK_OXPM_TOOLS_ANALYSIS_HPP_
 #define TARVIK_OXPM_TOOLS_ANALYSIS_HPP_
 
@@ -11,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tarvik/ox/host/ox_regex.h"
+#include "core/walk_record.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/software.hpp"
 #include "tarvik/ox/spec.hpp"
@@ -32,19 +31,12 @@ enum class entry_status {
 const char* status_name(entry_status status);
 bool stops_walk(entry_status status);
 
-// One depends or compatibles relation of an examined entry, as judged.
+// One depends or compatibles relation of an examined entry, as the walk
+// judged it (see ox::internal::relation_decision), with positions as indexes
+// in the resolved list (-1 for none).
 struct relation_check {
-  enum class kind_t { depends, compatible };
-  enum class outcome_t {
-    met,            // depends: the first match is present, not marked, in range
-    missing,        // depends: nothing in the working list matches
-    marked,         // depends: every match is marked for removal
-    wrong_version,  // depends: the first match is outside the ranges
-    unknown_sref,   // no catalog entry answers to the sref
-    absent,         // compatible: no unmarked match; passes
-    in_range,       // compatible: the first unmarked match is in range; passes
-    out_of_range,   // compatible: the first unmarked match is outside; fails
-  };
+  using kind_t = ox::internal::relation_decision::kind_t;
+  using outcome_t = ox::internal::relation_decision::outcome_t;
 
   kind_t kind = kind_t::depends;
   std::string sref;
@@ -57,26 +49,25 @@ struct relation_check {
   std::string target_pattern;
   std::string target_name;
   outcome_t outcome = outcome_t::missing;
-  // Index in the resolved list of the entry that decided, -1 when none; for
-  // a dependency whose every match is marked, the first of them.
+  // The entry that decided, -1 when none; for a dependency whose every match
+  // seen is marked, the first of them.
   int candidate = -1;
   // Matching entries passed over because they are marked for removal.
   std::vector<int> passed_over;
+  // `marked` under the legacy dependency checks, which stop at the first
+  // match: what comes after it was not looked at.
+  bool first_match_decided = false;
   // For a relation that fails: the install-list entries (by index, in request
   // order, whatever their status) whose id the target pattern matches, so that
   // a hint can be checked against what the request already does.
   std::vector<std::size_t> requested_matches;
 
-  bool ok() const;
+  bool ok() const { return ox::internal::relation_decision::passes(kind, outcome); }
 };
 
 // Why an installed software is to be removed.
 struct removal {
-  enum class why_t {
-    uninstall_request,  // `by` indexes the uninstall list
-    replaced,           // `by` indexes the install list: same id or the entry's sref
-    uninstalled,        // `by` indexes the install list: its uninstalls name `product`
-  };
+  using why_t = ox::internal::mark_decision::why_t;
   why_t why = why_t::uninstall_request;
   std::size_t by = 0;
   std::string product;
@@ -95,8 +86,7 @@ struct entry_report {
   // Indexes into spec.obsoletes of the ranges that hold the version.
   std::vector<std::size_t> obsolete_hits;
   // As the walk judged them: in document order, depends first, up to and
-  // including the first failure. Empty for entries the walk did not examine,
-  // and for passing entries when only the stopping entry is judged.
+  // including the first failure. Empty for entries the walk did not examine.
   std::vector<relation_check> relations;
 };
 
@@ -124,29 +114,19 @@ struct analysis {
   int stopped_at = -1;
   // In list order.
   std::vector<broken_dependent> broken;
-  // False when replaying the walk did not reproduce the library's marks or
-  // findings; the explanations are then incomplete.
-  bool consistent = true;
 
   // The request can be carried out as asked.
   bool ok(bool incompatible, bool conflicted) const;
 };
 
-// Which examined entries get their relations judged (entry_report::relations).
-enum class relation_scope {
-  every_entry,    // for drawing every relation
-  stopping_entry  // only the entry that stopped the walk: what the reports explain
-};
-
-// `resolved` is the library's result for the two lists. `literals`, the
-// host's description of patterns (OX_OBJECT_REGEX_LITERALS of the context the
-// catalog was imported with; may be null), narrows the entries each
-// relation's pattern is tested against; the answers are the same without it.
+// `resolved` is the library's result for the two lists and `walk` what its
+// walk recorded while producing it (ox::internal::walk_recording around the
+// resolve call). Every examined entry's relations are as the walk judged
+// them; the catalog is read only to describe the requested entries.
 analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::software>& uninstall,
                  const std::vector<ox::software>& install,
                  const std::vector<ox::installing_software>& resolved,
-                 relation_scope scope = relation_scope::every_entry,
-                 const ox_regex_literals_s* literals = nullptr);
+                 const ox::internal::walk_record& walk);
 
 bool same_version(const ox::version& a, const ox::version& b);
 

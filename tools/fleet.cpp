@@ -356,19 +356,17 @@ json machine_resolver::resolve_or_throw(const machine_input& machine, const requ
   resolution result;
   result.install = to_software(asked.install);
   result.uninstall = to_software(asked.uninstall);
+  const ox::internal::walk_recording recording(result.walk);
   result.resolved = set.package->resolve(result.uninstall, result.install);
   result.incompatible = set.package->is_incompatible(result.resolved);
   result.conflicted = set.package->is_conflicted(result.resolved);
-  const ox_regex_literals_s* literals = ox_regex_literals_get(state_->context.get());
   // The document is the one resolve --format json writes; what it keeps is
-  // what the compact report lists, which needs every relation judged.
-  const analysis facts = analyze(*catalog, result.uninstall, result.install, result.resolved,
-                                 relation_scope::stopping_entry, literals);
+  // what the compact report lists.
+  const analysis facts =
+      analyze(*catalog, result.uninstall, result.install, result.resolved, result.walk);
   json body = resolution_json(result, facts, *catalog);
   if (!all) {
-    const analysis reach = analyze(*catalog, result.uninstall, result.install, result.resolved,
-                                   relation_scope::every_entry, literals);
-    keep_touched(body, touched_installed(result, reach, *catalog));
+    keep_touched(body, touched_installed(result, facts, *catalog));
   }
   json line(json::value_t::object);
   line["machine"] = machine.id;

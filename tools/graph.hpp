@@ -15,7 +15,6 @@ namespace oxpm {
 
 // Installed software that the request does not touch (touched_installed)
 // is drawn only with `every_installed`; otherwise one node counts it.
-// `facts` must judge every examined entry (relation_scope::every_entry).
 std::string render_dot(const resolution& result, const analysis& facts,
                        const ox::package_spec_manager& specs, const std::string& platform,
                        bool every_installed = false);

@@ -140,13 +140,8 @@ bool has(const case_file& c, const std::string& kind) {
 std::string render_report(const session& host, const resolution& result, report_kind kind,
                           const std::string& platform, const style& look, bool all,
                           int* exit_status) {
-  // What the request touches includes what the relations of the entries
-  // that passed reach, so a compact report judges every examined entry.
-  const bool every_relation = kind == report_kind::graph || (kind == report_kind::text && !all);
   const analysis facts =
-      analyze(host.specs(), result.uninstall, result.install, result.resolved,
-              every_relation ? relation_scope::every_entry : relation_scope::stopping_entry,
-              host.regex_literals());
+      analyze(host.specs(), result.uninstall, result.install, result.resolved, result.walk);
   if (exit_status != nullptr) {
     *exit_status = std::string(outcome_of(result, facts)) == "ok" ? kExitOk : kExitProblem;
   }

@@ -399,8 +399,15 @@ class text_report {
         case relation_check::outcome_t::marked: {
           const std::size_t k = static_cast<std::size_t>(check.candidate);
           out_ << ",\n  but " << candidate_text(check.candidate) << " is marked for removal ("
-               << removal_reasons(k)
-               << "),\n  and nothing else installed or requested before it is " << sref
+               << removal_reasons(k) << ")";
+          if (check.first_match_decided) {
+            out_ << ",\n  and the legacy dependency checks stop at the first software that is "
+                 << sref << ", marked or not.\n"
+                 << "  Hint: without the legacy checks, software installed or requested after it "
+                    "can meet the dependency.\n";
+            return;
+          }
+          out_ << ",\n  and nothing else installed or requested before it is " << sref
                << " (ids matching \"" << printable(check.target_pattern) << "\").\n";
           depends_hint(entry, check);
           return;
@@ -420,7 +427,8 @@ class text_report {
     compatible_hint(entry, check);
   }
 
-  // The library's own findings, when the walk could not be replayed.
+  // The library's own findings, when no judged relation explains them (a
+  // result the walk did not record).
   void explain_findings(const ox::installing_software& record) {
     for (const ox::software& failed : record.failed_dependencies) {
       out_ << "  A dependency is not met: it requires software matching \"" << printable(failed.id)
@@ -467,7 +475,7 @@ class text_report {
     }
     const ox::installing_software& record =
         result_.resolved[static_cast<std::size_t>(entry.result_index)];
-    if (facts_.consistent && !entry.relations.empty() && !entry.relations.back().ok()) {
+    if (!entry.relations.empty() && !entry.relations.back().ok()) {
       explain_relation(entry, entry.relations.back());
     } else {
       explain_findings(record);
@@ -542,13 +550,6 @@ class text_report {
       } else if (entry.status == entry_status::no_spec_entry) {
         explain_left_out(entry);
       }
-    }
-    if (!facts_.consistent) {
-      out_ << "\n"
-           << look_.yellow(
-                  "Note: replaying the walk did not reproduce every decision of the library; "
-                  "the reasons above may be incomplete.")
-           << "\n";
     }
   }
 

@@ -42,9 +42,7 @@ struct text_options {
   std::string platform;
   style look;
   // List every installed software that stays; otherwise only what the
-  // request touches (touched_installed), and a count for the rest, which
-  // needs `facts` to judge every examined entry
-  // (relation_scope::every_entry).
+  // request touches (touched_installed), and a count for the rest.
   bool all = false;
 };
 

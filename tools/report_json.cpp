@@ -123,10 +123,9 @@ class finding_notes {
     return ox::has_state(result_.resolved[k].state, ox::SOFTWARE_STATE_MARKED_UNINSTALL);
   }
 
-  // The judged relation that stopped the walk at record `r`, when the replay
-  // reproduced it.
+  // The judged relation that stopped the walk at record `r`.
   const relation_check* stopping_check(std::size_t r, relation_check::kind_t kind) const {
-    if (!facts_.consistent || facts_.stopped_at < 0) {
+    if (facts_.stopped_at < 0) {
       return nullptr;
     }
     const entry_report& entry = facts_.install[static_cast<std::size_t>(facts_.stopped_at)];

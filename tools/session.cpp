@@ -223,6 +223,7 @@ resolution session::resolve(const std::vector<ox::software>& uninstall,
   resolution result;
   result.uninstall = uninstall;
   result.install = install;
+  const ox::internal::walk_recording recording(result.walk);
   result.resolved = managers_.package->resolve(uninstall, install);
   result.incompatible = managers_.package->is_incompatible(result.resolved);
   result.conflicted = managers_.package->is_conflicted(result.resolved);

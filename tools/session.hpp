@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/walk_record.hpp"
 #include "inputs.hpp"
 #include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox/managers.hpp"
@@ -41,6 +42,8 @@ struct resolution {
   std::vector<ox::installing_software> resolved;
   bool incompatible = false;
   bool conflicted = false;
+  // What the walk decided on the way (the explanations' source).
+  ox::internal::walk_record walk;
 };
 
 class session {

@@ -25,9 +25,6 @@ namespace oxpm {
 // entries reach what earlier requested entries bring, so what they reach
 // through the request is reached as well; the relations of installed
 // software are not followed, as the walk does not follow them either.
-//
-// `facts` must judge every examined entry (relation_scope::every_entry):
-// the relations of an entry that passed are what it reaches.
 std::vector<bool> touched_installed(const resolution& result, const analysis& facts,
                                     const ox::package_spec_manager& specs);
 

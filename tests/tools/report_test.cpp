@@ -29,7 +29,8 @@ TEST(ReportTest, ConflictsAndIdsOfAnyBytes) {
   result.resolved[0].detected_conflicts.push_back({"vpn", 1});
   result.conflicted = true;
   result.incompatible = true;
-  analysis facts = analyze(specs, result.uninstall, result.install, result.resolved);
+  result.walk.entries.push_back({0, false, {}});
+  analysis facts = analyze(specs, result.uninstall, result.install, result.resolved, result.walk);
   EXPECT_STREQ(outcome_of(result, facts), "conflicted");
   nlohmann::json parsed = nlohmann::json::parse(render_json(result, facts, specs));
   EXPECT_EQ(parsed["conflicted"], true);
@@ -41,7 +42,7 @@ TEST(ReportTest, ConflictsAndIdsOfAnyBytes) {
       << conflicted;
 
   result.install.push_back(ox::software("bad\xff\xfeid", ox::version("1.0")));
-  facts = analyze(specs, result.uninstall, result.install, result.resolved);
+  facts = analyze(specs, result.uninstall, result.install, result.resolved, result.walk);
   const std::string text = render_json(result, facts, specs);
   EXPECT_EQ(text.back(), '\n');
   parsed = nlohmann::json::parse(text);

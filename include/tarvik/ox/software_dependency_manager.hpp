@@ -125,9 +125,6 @@ class software_dependency_manager {
   // replaces, and logs each ("check_remaining_dependencies", severity 2).
   void remaining_dependencies_step(std::vector<installing_software>& resolved,
                                    std::size_t installed_count, scan_state* scans);
-  bool remaining_dependency_met(const std::vector<installing_software>& resolved,
-                                std::size_t installed_count, const software_spec& required,
-                                const depend& dependency, scan_state* scans) const;
   static void record_unmet_dependency(installing_software& record, const software_spec* required,
                                       const depend& dependency);
 
