@@ -5,11 +5,13 @@
 // look-up answers and the same log lines, line for line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/walk_record.hpp"
 #include "support/describe.hpp"
 #include "support/table.hpp"
 #include "support/test_host.hpp"
@@ -159,6 +161,39 @@ struct resolver {
 
 using ox_test::describe;
 
+std::string describe(const ox::internal::relation_decision& judged) {
+  std::string line = std::to_string(static_cast<int>(judged.kind)) + " " + judged.sref + " " +
+                     judged.version_text + " -> " + judged.target_pattern + " " +
+                     std::to_string(static_cast<int>(judged.outcome)) + " at " +
+                     std::to_string(static_cast<long long>(judged.candidate)) + " over";
+  for (std::size_t at : judged.passed_over) {
+    line += " " + std::to_string(at);
+  }
+  return line + (judged.first_match_decided ? " first" : "");
+}
+
+// What the walk recorded: the explanations the tool gives, which must not
+// depend on how the entries were found.
+std::vector<std::string> describe(const ox::internal::walk_record& walk) {
+  std::vector<std::string> out{"installed " + std::to_string(walk.installed_count)};
+  for (const ox::internal::entry_decision& entry : walk.entries) {
+    out.push_back("entry " + std::to_string(entry.request) + (entry.obsolete ? " obsolete" : ""));
+    for (const ox::internal::relation_decision& judged : entry.relations) {
+      out.push_back("  " + describe(judged));
+    }
+  }
+  for (const ox::internal::mark_decision& mark : walk.marks) {
+    out.push_back("mark " + std::to_string(mark.installed) + " " +
+                  std::to_string(static_cast<int>(mark.why)) + " by " + std::to_string(mark.by) +
+                  " " + mark.product);
+  }
+  for (const ox::internal::loss_decision& loss : walk.losses) {
+    out.push_back("loss " + std::to_string(loss.record) + " of " + std::to_string(loss.lost) +
+                  ": " + describe(loss.check));
+  }
+  return out;
+}
+
 // What a look-up answers: the entry's identity, or the error code.
 template <typename Lookup>
 std::string answer(Lookup&& lookup) {
@@ -218,10 +253,21 @@ TEST(DifferentialTest, ResolutionsMatchThePlainWalkLineForLine) {
             x.spec->add(entries[i]);
           }
           x.softdb->set_installed_products(installed);
-          return describe(x.dependency.check_installorder_compatibility(uninstall, install));
+          ox::internal::walk_record walk;
+          const ox::internal::walk_recording recording(walk);
+          std::vector<std::string> out =
+              describe(x.dependency.check_installorder_compatibility(uninstall, install));
+          const std::vector<std::string> decisions = describe(walk);
+          out.insert(out.end(), decisions.begin(), decisions.end());
+          return out;
         },
         seed);
-    (expected.size() == installed.size() + install.size() ? passed : stopped) += 1;
+    // The resolved list, then what the walk recorded.
+    const std::size_t resolved =
+        static_cast<std::size_t>(std::find(expected.begin(), expected.end(),
+                                           "installed " + std::to_string(installed.size())) -
+                                 expected.begin());
+    (resolved == installed.size() + install.size() ? passed : stopped) += 1;
     for (std::size_t at = 0; at < installed.size(); ++at) {
       broken_dependents += expected.at(at).find(" dep[") != std::string::npos ? 1 : 0;
     }
