@@ -287,50 +287,6 @@ std::string declared_encoding(const std::string& content) {
                                                    : content.substr(quote + 1, close - quote - 1);
 }
 
-// The offset of the first byte that is not part of well-formed UTF-8 (or is
-// a NUL), or npos.
-std::size_t first_bad_byte(const std::string& content) {
-  const auto* text = reinterpret_cast<const unsigned char*>(content.data());
-  const std::size_t size = content.size();
-  std::size_t i = 0;
-  while (i < size) {
-    const unsigned char c = text[i];
-    if (c == 0) {
-      return i;
-    }
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xbf;
-    if (c >= 0xc2 && c <= 0xdf) {
-      length = 2;
-    } else if (c >= 0xe0 && c <= 0xef) {
-      length = 3;
-      low = c == 0xe0 ? 0xa0 : 0x80;
-      high = c == 0xed ? 0x9f : 0xbf;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-      length = 4;
-      low = c == 0xf0 ? 0x90 : 0x80;
-      high = c == 0xf4 ? 0x8f : 0xbf;
-    } else {
-      return i;
-    }
-    if (size - i < length || text[i + 1] < low || text[i + 1] > high) {
-      return i;
-    }
-    for (std::size_t k = 2; k < length; ++k) {
-      if ((text[i + k] & 0xc0) != 0x80) {
-        return i;
-      }
-    }
-    i += length;
-  }
-  return std::string::npos;
-}
-
 // Where elements first nest deeper than the host allows, by a light scan of
 // the raw text (the host bounds the depth before it parses, so a text too
 // deep is refused for that even when it is broken further on); npos if never.
@@ -398,7 +354,7 @@ std::string xml_diagnosis(const std::string& content) {
   if (!by_bytes.empty()) {
     return "not UTF-8: the text is in " + by_bytes + "; a catalog must be UTF-8";
   }
-  const std::size_t bad = first_bad_byte(content);
+  const std::size_t bad = ox_refhost::first_invalid_utf8_byte(content.data(), content.size());
   if (bad != std::string::npos) {
     const auto byte = static_cast<unsigned char>(content[bad]);
     const std::string line = "line " + std::to_string(line_at(content, bad)) + ": ";

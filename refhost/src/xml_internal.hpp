@@ -87,8 +87,10 @@ struct raw_findings {
 };
 
 // Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF)
-// and no NUL byte.
+// and no NUL byte. first_invalid_utf8 gives the offset of the first byte
+// that breaks it, `size` when none does.
 bool is_utf8_without_nul(const unsigned char* text, std::size_t size);
+std::size_t first_invalid_utf8(const unsigned char* text, std::size_t size);
 
 // One pass over the raw text with a light tokenizer that knows comments,
 // CDATA, processing instructions, declarations and quoted attribute values:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "tarvik/ox_refhost/xml.hpp"
 #include "xml_internal.hpp"
 #include "xml_word_scan.hpp"
 
@@ -18,7 +19,7 @@ namespace tarvik {
 namespace ox_refhost {
 namespace xml_internal {
 
-bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
+std::size_t first_invalid_utf8(const unsigned char* text, std::size_t size) {
   std::size_t i = 0;
   while (i < size) {
 #ifdef OX_REFHOST_SSE2_SCAN
@@ -37,11 +38,9 @@ bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
 #endif
     while (kWordScan && size - i >= 8) {
       const std::uint64_t word = load_word(text + i);
-      if ((word & kHighBits) != 0) {
+      // A NUL is found, and placed, by the byte loop.
+      if ((word & kHighBits) != 0 || zero_bytes(word) != 0) {
         break;
-      }
-      if (zero_bytes(word) != 0) {
-        return false;
       }
       i += 8;
     }
@@ -50,7 +49,7 @@ bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
     }
     const unsigned char c = text[i];
     if (c == 0) {
-      return false;
+      return i;
     }
     if (c < 0x80) {
       ++i;
@@ -76,24 +75,35 @@ bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
         second_max = 0x8F;
       }
     } else {
-      return false;
+      return i;
     }
     if (size - i < length) {
-      return false;
+      return i;
     }
     if (text[i + 1] < second_min || text[i + 1] > second_max) {
-      return false;
+      return i;
     }
     for (std::size_t k = 2; k < length; ++k) {
       if (!is_continuation(text[i + k])) {
-        return false;
+        return i;
       }
     }
     i += length;
   }
-  return true;
+  return size;
+}
+
+bool is_utf8_without_nul(const unsigned char* text, std::size_t size) {
+  return first_invalid_utf8(text, size) == size;
 }
 
 }  // namespace xml_internal
+
+std::size_t first_invalid_utf8_byte(const char* text, std::size_t size) {
+  const std::size_t at =
+      xml_internal::first_invalid_utf8(reinterpret_cast<const unsigned char*>(text), size);
+  return at == size ? static_cast<std::size_t>(-1) : at;
+}
+
 }  // namespace ox_refhost
 }  // namespace tarvik

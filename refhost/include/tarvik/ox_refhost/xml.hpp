@@ -29,6 +29,12 @@ int load_xml_document(pugi::xml_document& document, const char* buffer, std::siz
 // read it before its checks.
 unsigned xml_parse_options();
 
+// The offset of the first of `size` bytes at `text` that the load refuses as
+// text: a NUL, or a byte that is not part of well-formed UTF-8 (no overlong
+// forms, no surrogates, nothing past U+10FFFF); (std::size_t)-1 when there
+// is none. Throws nothing.
+std::size_t first_invalid_utf8_byte(const char* text, std::size_t size);
+
 }  // namespace ox_refhost
 }  // namespace tarvik
 
