@@ -7,7 +7,6 @@ namespace oxpm {
 namespace {
 
 using ox::installing_software;
-using ox::internal::kNoPosition;
 
 bool is_installed(const installing_software& entry) {
   return ox::has_state(entry.state, ox::SOFTWARE_STATE_INSTALLED);
@@ -26,25 +25,9 @@ entry_status status_of(const installing_software& entry) {
   return entry_status::passed;
 }
 
-int position_of(std::size_t position) {
-  return position == kNoPosition ? -1 : static_cast<int>(position);
-}
-
 relation_check check_of(const ox::internal::relation_decision& decided) {
   relation_check check;
-  check.kind = decided.kind;
-  check.sref = decided.sref;
-  check.version_text = decided.version_text;
-  check.versions = decided.versions;
-  check.target_pattern = decided.target_pattern;
-  check.target_name = decided.target_name;
-  check.outcome = decided.outcome;
-  check.candidate = position_of(decided.candidate);
-  check.first_match_decided = decided.first_match_decided;
-  check.passed_over.reserve(decided.passed_over.size());
-  for (std::size_t at : decided.passed_over) {
-    check.passed_over.push_back(position_of(at));
-  }
+  static_cast<ox::internal::relation_decision&>(check) = decided;
   return check;
 }
 
@@ -190,7 +173,7 @@ analysis analyze(const ox::package_spec_manager& specs, const std::vector<ox::so
   }
 
   for (const ox::internal::loss_decision& loss : walk.losses) {
-    out.broken.push_back({loss.record, check_of(loss.check), loss.lost});
+    out.broken.push_back(loss);
   }
   return out;
 }

@@ -32,38 +32,20 @@ const char* status_name(entry_status status);
 bool stops_walk(entry_status status);
 
 // One depends or compatibles relation of an examined entry, as the walk
-// judged it (see ox::internal::relation_decision), with positions as indexes
-// in the resolved list (-1 for none).
-struct relation_check {
-  using kind_t = ox::internal::relation_decision::kind_t;
-  using outcome_t = ox::internal::relation_decision::outcome_t;
-
-  kind_t kind = kind_t::depends;
-  std::string sref;
-  // As written for a dependency; the ranges' text for a compatibility, whose
-  // text the catalog does not keep.
-  std::string version_text;
-  ox::version_ranges versions;
-  // The entry that the sref names (when known): its pattern decides which
-  // entries of the working list are recognised.
-  std::string target_pattern;
-  std::string target_name;
-  outcome_t outcome = outcome_t::missing;
-  // The entry that decided, -1 when none; for a dependency whose every match
-  // seen is marked, the first of them.
-  int candidate = -1;
-  // Matching entries passed over because they are marked for removal.
-  std::vector<int> passed_over;
-  // `marked` under the legacy dependency checks, which stop at the first
-  // match: what comes after it was not looked at.
-  bool first_match_decided = false;
+// judged it.
+struct relation_check : ox::internal::relation_decision {
   // For a relation that fails: the install-list entries (by index, in request
   // order, whatever their status) whose id the target pattern matches, so that
   // a hint can be checked against what the request already does.
   std::vector<std::size_t> requested_matches;
-
-  bool ok() const { return ox::internal::relation_decision::passes(kind, outcome); }
 };
+
+using ox::internal::kNoPosition;
+
+// A position in the resolved list as the reports hold one: -1 for none.
+inline int index_of(std::size_t position) {
+  return position == ox::internal::kNoPosition ? -1 : static_cast<int>(position);
+}
 
 // Why an installed software is to be removed.
 struct removal {
@@ -92,15 +74,7 @@ struct entry_report {
 
 // Installed software that stays but loses a dependency to the request (the
 // library records it in the record's failed_dependencies).
-struct broken_dependent {
-  // Index in the resolved list of the installed record.
-  std::size_t record = 0;
-  // The dependency lost. `candidate`: the entry that answers to it after the
-  // request (outside its ranges), -1 when none does.
-  relation_check check;
-  // The installed entry that met it before the request, now to be removed.
-  std::size_t lost = 0;
-};
+using broken_dependent = ox::internal::loss_decision;
 
 struct analysis {
   std::size_t installed_count = 0;

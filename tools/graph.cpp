@@ -197,8 +197,8 @@ class dot_writer {
 
   void judged_edge(std::size_t from, const relation_check& check) {
     std::string target;
-    if (check.candidate >= 0) {
-      target = result_node(check.candidate);
+    if (check.candidate != kNoPosition) {
+      target = result_node(index_of(check.candidate));
     } else {
       target = absent_node(check.sref, check.outcome != relation_check::outcome_t::unknown_sref);
     }
@@ -208,7 +208,7 @@ class dot_writer {
                     "\", color=red, fontcolor=red, penwidth=2.5";
     } else {
       attributes += "\"";
-      if (check.candidate < 0) {
+      if (check.candidate == kNoPosition) {
         attributes += ", color=gray50, fontcolor=gray40";
       }
     }
@@ -276,12 +276,13 @@ class dot_writer {
   // does.
   void broken_edges() {
     for (const broken_dependent& broken : facts_.broken) {
-      const relation_check& check = broken.check;
-      const std::string target =
-          check.candidate >= 0 ? result_node(check.candidate) : "i" + std::to_string(broken.lost);
+      const ox::internal::relation_decision& check = broken.check;
+      const std::string target = check.candidate != kNoPosition
+                                     ? result_node(index_of(check.candidate))
+                                     : "i" + std::to_string(broken.lost);
       out_ << "  \"i" << broken.record << "\" -> \"" << target << "\" [label=\"depends "
-           << dot_escape(check.version_text)
-           << "\\nBROKEN: " << (check.candidate >= 0 ? "version outside the range" : "removed")
+           << dot_escape(check.version_text) << "\\nBROKEN: "
+           << (check.candidate != kNoPosition ? "version outside the range" : "removed")
            << "\", color=red, fontcolor=red, penwidth=2.5];\n";
     }
   }

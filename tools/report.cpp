@@ -231,15 +231,15 @@ class text_report {
 
   // Who answered a relation: "the installed halden-db 5.2.0.0" or "halden-db
   // 5.2.0.0, requested before it".
-  std::string candidate_text(int index) const {
-    const ox::installing_software& candidate = result_.resolved[static_cast<std::size_t>(index)];
-    if (static_cast<std::size_t>(index) < facts_.installed_count) {
+  std::string candidate_text(std::size_t index) const {
+    const ox::installing_software& candidate = result_.resolved[index];
+    if (index < facts_.installed_count) {
       return "the installed " + label(candidate.id, candidate.version);
     }
     return label(candidate.id, candidate.version) + ", requested before it,";
   }
 
-  static std::string requirement(const relation_check& check) {
+  static std::string requirement(const ox::internal::relation_decision& check) {
     return "\"" + printable(check.version_text) + "\" (" + human_ranges(check.versions) + ")";
   }
 
@@ -277,8 +277,7 @@ class text_report {
   // because an install replaces only installed software with its own id or
   // catalog id (or what its uninstalls name).
   void explain_shadow(const relation_check& check, const ox::software& requested) {
-    const ox::installing_software& candidate =
-        result_.resolved[static_cast<std::size_t>(check.candidate)];
+    const ox::installing_software& candidate = result_.resolved[check.candidate];
     out_ << "  " << label(requested) << " is requested before it, but the installed "
          << label(candidate.id, candidate.version) << "\n  answers to " << shown_id(check.sref)
          << "'s ids (\"" << printable(check.target_pattern)
@@ -288,12 +287,11 @@ class text_report {
   }
 
   bool installed_candidate(const relation_check& check) const {
-    return check.candidate >= 0 &&
-           static_cast<std::size_t>(check.candidate) < facts_.installed_count;
+    return check.candidate != kNoPosition && check.candidate < facts_.installed_count;
   }
 
   const std::string& candidate_id(const relation_check& check) const {
-    return result_.resolved[static_cast<std::size_t>(check.candidate)].id;
+    return result_.resolved[check.candidate].id;
   }
 
   // Every hint is checked against the request: it never proposes what the
@@ -330,9 +328,8 @@ class text_report {
       out_ << "request " << later << " before " << who << ".\n";
       return;
     }
-    if (check.candidate >= 0 && !installed_candidate(check)) {
-      const ox::installing_software& candidate =
-          result_.resolved[static_cast<std::size_t>(check.candidate)];
+    if (check.candidate != kNoPosition && !installed_candidate(check)) {
+      const ox::installing_software& candidate = result_.resolved[check.candidate];
       out_ << "  Hint: request " << sref << " in those versions instead of "
            << label(candidate.id, candidate.version) << ".\n";
       return;
@@ -348,8 +345,7 @@ class text_report {
   void compatible_hint(const entry_report& entry, const relation_check& check) {
     const std::string who = label(entry.requested);
     const std::string sref = shown_id(check.sref);
-    const ox::installing_software& candidate =
-        result_.resolved[static_cast<std::size_t>(check.candidate)];
+    const ox::installing_software& candidate = result_.resolved[check.candidate];
     const std::string other = "a version of " + shown_id(entry.requested.id) +
                               " that is compatible with " + label(candidate.id, candidate.version);
     const requested_target found = find_requested(check);
@@ -397,7 +393,7 @@ class text_report {
           depends_hint(entry, check);
           return;
         case relation_check::outcome_t::marked: {
-          const std::size_t k = static_cast<std::size_t>(check.candidate);
+          const std::size_t k = check.candidate;
           out_ << ",\n  but " << candidate_text(check.candidate) << " is marked for removal ("
                << removal_reasons(k) << ")";
           if (check.first_match_decided) {
@@ -515,7 +511,7 @@ class text_report {
   void explain_broken(const broken_dependent& broken) {
     const ox::installing_software& record = result_.resolved[broken.record];
     const ox::installing_software& lost = result_.resolved[broken.lost];
-    const relation_check& check = broken.check;
+    const ox::internal::relation_decision& check = broken.check;
     const std::string sref = shown_id(check.sref);
     out_ << "\n"
          << look_.bold("Why " + label(record.id, record.version) + " is left broken:") << "\n";
@@ -523,12 +519,10 @@ class text_report {
          << " stays installed, but loses its dependency on " << sref << " in versions "
          << requirement(check) << ":\n  the installed " << label(lost.id, lost.version)
          << " meets it today, and the request ";
-    if (check.candidate >= 0 &&
-        static_cast<std::size_t>(check.candidate) >= facts_.installed_count) {
-      const ox::installing_software& after =
-          result_.resolved[static_cast<std::size_t>(check.candidate)];
+    if (check.candidate != kNoPosition && check.candidate >= facts_.installed_count) {
+      const ox::installing_software& after = result_.resolved[check.candidate];
       out_ << "replaces it with " << label(after.id, after.version) << ", outside that range.\n";
-    } else if (check.candidate >= 0) {
+    } else if (check.candidate != kNoPosition) {
       out_ << "removes it (" << removal_reasons(broken.lost) << ");\n  then "
            << candidate_text(check.candidate) << " answers, outside that range.\n";
     } else {

@@ -40,7 +40,7 @@ class finding_notes {
 
   finding_note dependency(std::size_t r, const ox::software& failed) const {
     if (const relation_check* check = stopping_check(r, relation_check::kind_t::depends)) {
-      return {check->sref, true, check->candidate};
+      return {check->sref, true, index_of(check->candidate)};
     }
     finding_note note;
     const std::optional<ox::software_spec> spec = entry_of(r);
@@ -80,7 +80,7 @@ class finding_notes {
 
   finding_note compatibility(std::size_t r, const ox::software& failed) const {
     if (const relation_check* check = stopping_check(r, relation_check::kind_t::compatible)) {
-      return {check->sref, true, check->candidate};
+      return {check->sref, true, index_of(check->candidate)};
     }
     finding_note note;
     // The library records the software that was found outside the range.

@@ -41,13 +41,13 @@ std::vector<bool> touched_installed(const resolution& result, const analysis& fa
   for (const broken_dependent& broken : facts.broken) {
     touch(static_cast<int>(broken.record));
     touch(static_cast<int>(broken.lost));
-    touch(broken.check.candidate);
+    touch(index_of(broken.check.candidate));
   }
   for (const entry_report& entry : facts.install) {
     for (const relation_check& check : entry.relations) {
-      touch(check.candidate);
-      for (int passed : check.passed_over) {
-        touch(passed);
+      touch(index_of(check.candidate));
+      for (std::size_t passed : check.passed_over) {
+        touch(static_cast<int>(passed));
       }
     }
     if (entry.status != entry_status::not_examined || !entry.has_spec) {
