@@ -310,35 +310,6 @@ std::size_t too_deep_at(const std::string& content) {
   return std::string::npos;
 }
 
-// The first character reference of `value` ("&#...;") that is malformed or
-// names no character (U+0000, a surrogate, past U+10FFFF), as written;
-// empty when there is none.
-std::string bad_character_reference(const char* value) {
-  for (const char* amp = std::strstr(value, "&#"); amp != nullptr;
-       amp = std::strstr(amp + 2, "&#")) {
-    const char* p = amp + 2;
-    const bool hex = *p == 'x';
-    p += hex ? 1 : 0;
-    unsigned long code = 0;
-    const char* digits = p;
-    while (std::isxdigit(static_cast<unsigned char>(*p)) != 0 &&
-           (hex || std::isdigit(static_cast<unsigned char>(*p)) != 0)) {
-      const unsigned long digit =
-          std::isdigit(static_cast<unsigned char>(*p)) != 0
-              ? static_cast<unsigned long>(*p - '0')
-              : static_cast<unsigned long>(std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10);
-      code = std::min(code * (hex ? 16 : 10) + digit, 0x110000ul);
-      ++p;
-    }
-    const bool well_formed = p != digits && *p == ';';
-    if (!well_formed || code == 0 || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) {
-      return std::string(amp, well_formed ? static_cast<std::size_t>(p + 1 - amp)
-                                          : static_cast<std::size_t>(p - amp));
-    }
-  }
-  return {};
-}
-
 std::string hex_byte(unsigned char c) {
   static const char kHex[] = "0123456789ABCDEF";
   return std::string("0x") + kHex[c >> 4] + kHex[c & 0xf];
@@ -403,7 +374,7 @@ std::string xml_diagnosis(const std::string& content) {
         return line + "a second document element " + quoted(node.name()) + "; a document has one";
       }
       for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-        const std::string reference = bad_character_reference(a.value());
+        const std::string reference = ox_refhost::refused_character_reference(a.value());
         if (!reference.empty()) {
           return line_of(reference) + "the character reference " + quoted(reference) +
                  " in the attribute " + quoted(a.name()) + " names no character";
@@ -417,7 +388,7 @@ std::string xml_diagnosis(const std::string& content) {
       }
     }
     if (node.type() == pugi::node_pcdata) {
-      const std::string reference = bad_character_reference(node.value());
+      const std::string reference = ox_refhost::refused_character_reference(node.value());
       if (!reference.empty()) {
         return line_of(reference) + "the character reference " + quoted(reference) +
                " names no character";

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "tarvik/ox_refhost/xml.hpp"
 #include "xml_internal.hpp"
 
 namespace {
@@ -40,9 +41,9 @@ int hex_digit(char c) {
 }
 
 // Reads the character reference that starts at text[0] == '&', text[1] == '#'.
-// Sets *length to its length including ";" and returns its code point; false
-// when it is malformed or names no character a value may hold (U+0000, a
-// surrogate, anything past U+10FFFF).
+// Sets *length to its length (including ";" when the digits end with one)
+// and returns its code point; false when it is malformed or names no
+// character a value may hold (U+0000, a surrogate, anything past U+10FFFF).
 bool read_character_reference(const char* text, std::size_t* length, std::uint32_t* code) {
   const bool hex = text[2] == 'x';
   const int base = hex ? 16 : 10;
@@ -61,18 +62,37 @@ bool read_character_reference(const char* text, std::size_t* length, std::uint32
       too_big = value > 0x10FFFF;
     }
   }
-  if (i == first_digit || text[i] != ';' || too_big) {
-    return false;
-  }
-  if (value == 0 || (value >= 0xD800 && value <= 0xDFFF)) {
+  if (i == first_digit || text[i] != ';') {
+    *length = i;
     return false;
   }
   *length = i + 1;
+  if (too_big || value == 0 || (value >= 0xD800 && value <= 0xDFFF)) {
+    return false;
+  }
   *code = value;
   return true;
 }
 
 }  // namespace
+
+namespace tarvik {
+namespace ox_refhost {
+
+std::string refused_character_reference(const char* value) {
+  for (const char* amp = std::strstr(value, "&#"); amp != nullptr;
+       amp = std::strstr(amp + 2, "&#")) {
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (!read_character_reference(amp, &length, &code)) {
+      return std::string(amp, length);
+    }
+  }
+  return {};
+}
+
+}  // namespace ox_refhost
+}  // namespace tarvik
 
 namespace tarvik {
 namespace ox_refhost {

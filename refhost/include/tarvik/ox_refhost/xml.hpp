@@ -6,6 +6,7 @@
 #define TARVIK_OX_REFHOST_XML_HPP_
 
 #include <cstddef>
+#include <string>
 
 namespace pugi {
 class xml_document;
@@ -34,6 +35,12 @@ unsigned xml_parse_options();
 // forms, no surrogates, nothing past U+10FFFF); (std::size_t)-1 when there
 // is none. Throws nothing.
 std::size_t first_invalid_utf8_byte(const char* text, std::size_t size);
+
+// The first character reference ("&#...;") in the NUL-terminated `value`
+// that the load refuses (malformed, or naming U+0000, a surrogate or a code
+// point past U+10FFFF), as written; empty when there is none. Throws
+// std::bad_alloc only.
+std::string refused_character_reference(const char* value);
 
 }  // namespace ox_refhost
 }  // namespace tarvik
