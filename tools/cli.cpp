@@ -480,10 +480,10 @@ class runner {
         if (!machines_file) {
           throw input_error("machines " + args.machines + ": cannot be opened");
         }
-        // A regular file is counted first, for the progress bar's time left;
-        // a pipe is read once.
+        // A regular file is counted first, for the progress bar's time left
+        // (shown on a terminal only); a pipe is read once.
         std::optional<std::size_t> lines;
-        if (std::filesystem::is_regular_file(args.machines)) {
+        if (stderr_is_terminal_ && std::filesystem::is_regular_file(args.machines)) {
           lines = 0;
           for (std::string line; std::getline(machines_file, line);) {
             *lines += line.find_first_not_of(" \t\r") != std::string::npos ? 1 : 0;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis.hpp"
+#include "json_out.hpp"
 #include "report.hpp"
 #include "session.hpp"
 #include "tarvik/ox/managers.hpp"
@@ -32,13 +33,281 @@ constexpr std::size_t kWindowPerJob = 32;
 // Machine ids a summary names for each cause.
 constexpr std::size_t kExamples = 5;
 
-bool printable_ascii(const json& text) {
-  if (!text.is_string()) {
-    return false;
-  }
-  const std::string& bytes = text.get_ref<const std::string&>();
+bool printable_ascii_text(const std::string& bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
 }
+
+bool printable_ascii(const json& text) {
+  return text.is_string() && printable_ascii_text(text.get_ref<const std::string&>());
+}
+
+// The common machine line read in one pass, without building its document:
+// the keys "machine" (a non-empty string), "installed" (entries exactly
+// {"id", "version"}, printable ASCII, the id not empty), "platform" (a string)
+// and "request" (lists of {"id", "version"[, "name"]} strings that a request
+// file may hold), each at most once. Anything else, or anything the request
+// reader would refuse, stops the pass (false): the line is then read again as
+// a document, whose reading says what is wrong. What both readings accept,
+// they read alike.
+class plain_line_reader {
+ public:
+  using string_t = json::string_t;
+  using number_integer_t = json::number_integer_t;
+  using number_unsigned_t = json::number_unsigned_t;
+  using number_float_t = json::number_float_t;
+  using binary_t = json::binary_t;
+
+  explicit plain_line_reader(machine_input& machine) : machine_(machine) {}
+
+  bool read(const std::string& line) {
+    machine_.installed.clear();
+    return json::sax_parse(line.data(), line.data() + line.size(), this) && at_ == place::done &&
+           checked_request();
+  }
+
+  bool null() { return false; }
+  bool boolean(bool /*value*/) { return false; }
+  bool number_integer(number_integer_t /*value*/) { return false; }
+  bool number_unsigned(number_unsigned_t /*value*/) { return false; }
+  bool number_float(number_float_t /*value*/, const string_t& /*text*/) { return false; }
+  bool binary(binary_t& /*value*/) { return false; }
+  bool parse_error(std::size_t /*position*/, const std::string& /*last_token*/,
+                   const nlohmann::detail::exception& /*error*/) {
+    return false;
+  }
+
+  bool start_object(std::size_t /*elements*/) {
+    switch (at_) {
+      case place::start:
+        at_ = place::machine;
+        return true;
+      case place::installed:
+        at_ = place::inventory_entry;
+        entry_keys_ = 0;
+        machine_.installed.emplace_back();
+        return true;
+      case place::request_value:
+        at_ = place::request;
+        machine_.own_request.emplace();
+        return true;
+      case place::request_list:
+        at_ = place::request_entry;
+        entry_keys_ = 0;
+        list_->emplace_back();
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool end_object() {
+    switch (at_) {
+      case place::machine:
+        at_ = place::done;
+        return (machine_keys_ & (kMachine | kInstalled)) == (kMachine | kInstalled);
+      case place::inventory_entry:
+        at_ = place::installed;
+        return entry_keys_ == (kId | kVersion);
+      case place::request:
+        at_ = place::machine;
+        return true;
+      case place::request_entry:
+        at_ = place::request_list;
+        list_->back().has_version = (entry_keys_ & kVersion) != 0;
+        return (entry_keys_ & kId) != 0;
+      default:
+        return false;
+    }
+  }
+
+  bool start_array(std::size_t /*elements*/) {
+    switch (at_) {
+      case place::installed_value:
+        at_ = place::installed;
+        return true;
+      case place::request_list_value:
+        at_ = place::request_list;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool end_array() {
+    switch (at_) {
+      case place::installed:
+        at_ = place::machine;
+        return true;
+      case place::request_list:
+        at_ = place::request;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool key(string_t& name) {
+    switch (at_) {
+      case place::machine:
+        return machine_key(name);
+      case place::inventory_entry:
+        return entry_key(name, false);
+      case place::request:
+        if (name == "install" || name == "uninstall") {
+          const unsigned bit = name == "install" ? kInstall : kUninstall;
+          if ((request_keys_ & bit) != 0) {
+            return false;
+          }
+          request_keys_ |= bit;
+          list_ =
+              bit == kInstall ? &machine_.own_request->install : &machine_.own_request->uninstall;
+          at_ = place::request_list_value;
+          return true;
+        }
+        return false;
+      case place::request_entry:
+        return entry_key(name, true);
+      default:
+        return false;
+    }
+  }
+
+  bool string(string_t& text) {
+    switch (at_) {
+      case place::machine_value:
+        at_ = place::machine;
+        if (text.empty()) {
+          return false;
+        }
+        machine_.id = std::move(text);
+        return true;
+      case place::platform_value:
+        at_ = place::machine;
+        machine_.platform = std::move(text);
+        return true;
+      case place::inventory_value: {
+        at_ = place::inventory_entry;
+        if (!printable_ascii_text(text)) {
+          return false;
+        }
+        ox_refhost::installed_application& entry = machine_.installed.back();
+        if (field_ == kId) {
+          if (text.empty()) {
+            return false;
+          }
+          entry.id = std::move(text);
+        } else {
+          entry.version = std::move(text);
+        }
+        return true;
+      }
+      case place::request_value_text: {
+        at_ = place::request_entry;
+        if (text.find('\0') != std::string::npos) {
+          return false;
+        }
+        request_entry& entry = list_->back();
+        if (field_ == kId) {
+          if (text.empty()) {
+            return false;
+          }
+          entry.id = std::move(text);
+        } else if (field_ == kVersion) {
+          if (!is_request_version(text)) {
+            return false;
+          }
+          entry.version_text = std::move(text);
+        } else {
+          entry.name = std::move(text);
+        }
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+ private:
+  enum class place {
+    start,
+    machine,             // in the machine's object, before a key
+    machine_value,       // after "machine"
+    platform_value,      // after "platform"
+    installed_value,     // after "installed"
+    installed,           // in its array
+    inventory_entry,     // in one of its objects, before a key
+    inventory_value,     // after its "id" or "version"
+    request_value,       // after "request"
+    request,             // in the request's object, before a key
+    request_list_value,  // after "install" or "uninstall"
+    request_list,        // in one of those arrays
+    request_entry,       // in one of their objects, before a key
+    request_value_text,  // after its "id", "version" or "name"
+    done,
+  };
+  static constexpr unsigned kMachine = 1, kInstalled = 2, kPlatform = 4, kRequest = 8;
+  static constexpr unsigned kId = 1, kVersion = 2, kName = 4;
+  static constexpr unsigned kInstall = 1, kUninstall = 2;
+
+  bool machine_key(const std::string& name) {
+    unsigned bit = 0;
+    place next = place::start;
+    if (name == "machine") {
+      bit = kMachine;
+      next = place::machine_value;
+    } else if (name == "installed") {
+      bit = kInstalled;
+      next = place::installed_value;
+    } else if (name == "platform") {
+      bit = kPlatform;
+      next = place::platform_value;
+    } else if (name == "request") {
+      bit = kRequest;
+      next = place::request_value;
+    }
+    if (bit == 0 || (machine_keys_ & bit) != 0) {
+      return false;
+    }
+    machine_keys_ |= bit;
+    at_ = next;
+    return true;
+  }
+
+  bool entry_key(const std::string& name, bool request) {
+    unsigned bit = 0;
+    if (name == "id") {
+      bit = kId;
+    } else if (name == "version") {
+      bit = kVersion;
+    } else if (name == "name" && request) {
+      bit = kName;
+    }
+    if (bit == 0 || (entry_keys_ & bit) != 0) {
+      return false;
+    }
+    entry_keys_ |= bit;
+    field_ = bit;
+    at_ = request ? place::request_value_text : place::inventory_value;
+    return true;
+  }
+
+  // An install entry needs its version.
+  bool checked_request() const {
+    if (!machine_.own_request) {
+      return true;
+    }
+    return std::all_of(machine_.own_request->install.begin(), machine_.own_request->install.end(),
+                       [](const request_entry& entry) { return entry.has_version; });
+  }
+
+  machine_input& machine_;
+  place at_ = place::start;
+  unsigned machine_keys_ = 0;
+  unsigned entry_keys_ = 0;
+  unsigned request_keys_ = 0;
+  unsigned field_ = 0;
+  std::vector<request_entry>* list_ = nullptr;
+};
 
 // The common inventory taken from the line's own parse, without writing it
 // out and reading it again: every entry exactly {"id": TEXT, "version":
@@ -110,6 +379,10 @@ class repeated_key_check {
 
 void read_into(const std::string& line, const std::string& source, std::size_t line_number,
                machine_input& machine) {
+  if (plain_line_reader(machine).read(line)) {
+    return;
+  }
+  machine = machine_input();
   const std::string where = source + " line " + std::to_string(line_number);
   machine.id = "line " + std::to_string(line_number);
   json object;
@@ -178,13 +451,22 @@ class jsonl_reader : public machine_reader {
       : in_(in), source_(std::move(source)), lines_(lines) {}
 
   bool next(machine_input& machine) override {
-    std::string line;
-    while (std::getline(in_, line)) {
+    unread_machine unread;
+    if (!next_unread(unread)) {
+      return false;
+    }
+    machine = unread.take();
+    return true;
+  }
+
+  bool next_unread(unread_machine& machine) override {
+    while (std::getline(in_, machine.line)) {
       ++line_number_;
-      if (line.find_first_not_of(" \t\r") == std::string::npos) {
+      if (machine.line.find_first_not_of(" \t\r") == std::string::npos) {
         continue;
       }
-      machine = read_machine_line(line, source_, line_number_);
+      machine.line_number = line_number_;
+      machine.source = &source_;
       return true;
     }
     if (in_.bad()) {
@@ -291,29 +573,61 @@ std::string cause_of(const json& result) {
   return result["outcome"].get<std::string>();
 }
 
-// Only the records the request touches, as the compact text report lists
-// them: the installed software it removes, replaces, leaves broken or reaches
-// through its relations, and every requested entry. Every record with --all.
-void keep_touched(json& result, const std::vector<bool>& touched_installed_records) {
-  json& records = result["resolved"];
-  json kept(json::value_t::array);
-  for (std::size_t at = 0; at < records.size(); ++at) {
-    if (at >= touched_installed_records.size() || touched_installed_records[at]) {
-      kept.push_back(std::move(records[at]));
-    }
-  }
-  records = std::move(kept);
-}
+// Machines handed to a resolving thread at once: fewer hand-overs, while the
+// window below keeps every thread busy.
+constexpr std::size_t kBatch = 8;
 
-struct job {
-  std::size_t index = 0;
-  machine_input machine;
-  std::shared_ptr<ox::package_spec_manager> catalog;
+struct batch {
+  std::size_t first = 0;  // the index of its first machine in input order
+  std::vector<unread_machine> machines;
 };
+
+// A machine's result, ready for the writing thread.
+struct finished_line {
+  std::string text;  // as written (nothing with --summary-only)
+  std::string machine;
+  std::string outcome;
+  std::string cause;
+  bool ok = false;
+  // The run stops here: the machine's catalog cannot be loaded.
+  std::exception_ptr failure;
+};
+
+void finish(const json& line, const fleet_options& options, finished_line& out) {
+  out.machine = line["machine"].get<std::string>();
+  out.outcome = line["outcome"].get<std::string>();
+  out.ok = line["ok"].get<bool>();
+  if (!out.ok) {
+    out.cause = fleet_cause(line);
+  }
+  if (options.summary_only) {
+    return;
+  }
+  if (options.json) {
+    out.text = line.dump();
+    out.text += '\n';
+  } else if (out.ok) {
+    out.text = out.machine + ": ok\n";
+  } else {
+    out.text = out.machine + ": " + out.outcome + ": " + out.cause + "\n";
+  }
+}
 
 }  // namespace
 
+machine_input unread_machine::take() {
+  if (line.empty()) {
+    return std::move(machine);
+  }
+  return read_machine_line(line, *source, line_number);
+}
+
 machine_reader::~machine_reader() = default;
+
+bool machine_reader::next_unread(unread_machine& machine) {
+  machine.line.clear();
+  return next(machine.machine);
+}
 
 struct machine_resolver::state {
   state() { context.set_logger(&logger); }
@@ -364,16 +678,19 @@ json machine_resolver::resolve_or_throw(const machine_input& machine, const requ
   // what the compact report lists.
   const analysis facts =
       analyze(*catalog, result.uninstall, result.install, result.resolved, result.walk);
-  json body = resolution_json(result, facts, *catalog);
+  std::vector<bool> touched;
   if (!all) {
-    keep_touched(body, touched_installed(result, facts, *catalog));
+    touched =
+        touched_installed(result, facts, *catalog, ox_regex_literals_get(state_->context.get()));
   }
-  json line(json::value_t::object);
-  line["machine"] = machine.id;
-  for (auto& item : body.items()) {
-    line[item.key()] = std::move(item.value());
+  json body = resolution_json(result, facts, *catalog, all ? nullptr : &touched);
+  json::object_t& members = body.get_ref<json::object_t&>();
+  object_builder line(members.size() + 1);
+  line.add("machine", machine.id);
+  for (auto& member : members) {
+    line.add(member.first.c_str(), std::move(member.second));
   }
-  return line;
+  return line.take();
 }
 
 json unresolved_line(const std::string& machine, const std::string& outcome,
@@ -420,32 +737,40 @@ machine_input read_machine_line(const std::string& line, const std::string& sour
   return machine;
 }
 
+std::string fleet_cause(const json& line) {
+  return line.contains("error") ? line["error"].get<std::string>() : cause_of(line);
+}
+
 std::string fleet_text_line(const json& line) {
   std::string text = line["machine"].get<std::string>() + ": ";
   if (line["ok"].get<bool>()) {
     return text + "ok\n";
   }
   text += line["outcome"].get<std::string>() + ": ";
-  text += line.contains("error") ? line["error"].get<std::string>() : cause_of(line);
+  text += fleet_cause(line);
   return text + "\n";
 }
 
 void fleet_summary::add(const json& line) {
+  const bool ok = line["ok"].get<bool>();
+  add(line["machine"].get<std::string>(), line["outcome"].get<std::string>(), ok,
+      ok ? std::string() : fleet_cause(line));
+}
+
+void fleet_summary::add(const std::string& machine, const std::string& outcome, bool ok,
+                        const std::string& cause) {
   ++machines_;
-  const std::string outcome = line["outcome"].get<std::string>();
   ++outcomes_[outcome];
-  if (line["ok"].get<bool>()) {
+  if (ok) {
     ++ok_;
     return;
   }
-  const std::string cause =
-      line.contains("error") ? line["error"].get<std::string>() : cause_of(line);
   group& g = causes_[{outcome, cause}];
   if (g.machines++ == 0) {
     order_.emplace_back(outcome, cause);
   }
   if (g.examples.size() < kExamples) {
-    g.examples.push_back(line["machine"].get<std::string>());
+    g.examples.push_back(machine);
   }
 }
 
@@ -518,6 +843,7 @@ catalogs::catalogs(std::vector<std::pair<std::string, std::string>> documents, s
     : documents_(std::move(documents)), platform_(std::move(platform)) {}
 
 std::shared_ptr<ox::package_spec_manager> catalogs::get(const std::string& platform) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   const std::string& name = platform.empty() ? platform_ : platform;
   std::shared_ptr<ox::package_spec_manager>& slot = by_platform_[name];
   if (slot == nullptr) {
@@ -546,9 +872,10 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
   const std::size_t window = jobs * kWindowPerJob;
 
   std::mutex mutex;
-  std::condition_variable changed;
-  std::deque<job> queue;
-  std::map<std::size_t, json> done;
+  std::condition_variable to_workers;  // a batch is queued, or the input is over
+  std::condition_variable to_writer;   // a batch is done
+  std::deque<batch> queue;
+  std::map<std::size_t, std::vector<finished_line>> done;  // by the batch's first index
   bool input_finished = false;
   std::size_t next_to_write = 0;
   std::size_t read = 0;
@@ -558,79 +885,115 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
     workers.emplace_back([&] {
       machine_resolver resolver;
       while (true) {
-        job work;
+        batch work;
         {
           std::unique_lock<std::mutex> lock(mutex);
-          changed.wait(lock, [&] { return !queue.empty() || input_finished; });
+          to_workers.wait(lock, [&] { return !queue.empty() || input_finished; });
           if (queue.empty()) {
             return;
           }
           work = std::move(queue.front());
           queue.pop_front();
         }
-        const request& asked =
-            work.machine.own_request ? *work.machine.own_request : *options.common_request;
-        json line = resolver.resolve(work.machine, asked, work.catalog, options.all);
+        std::vector<finished_line> lines(work.machines.size());
+        for (std::size_t i = 0; i < work.machines.size(); ++i) {
+          try {
+            machine_input machine = work.machines[i].take();
+            const request* asked = request_for(machine, options.common_request);
+            if (asked == nullptr) {
+              finish(unresolved_line(machine.id, "input_error", machine.error), options, lines[i]);
+              continue;
+            }
+            const auto catalog = catalogs.get(machine.platform.value_or(std::string()));
+            finish(resolver.resolve(machine, *asked, catalog, options.all), options, lines[i]);
+          } catch (...) {
+            lines[i].failure = std::current_exception();
+            lines.resize(i + 1);
+            break;
+          }
+        }
         {
           const std::lock_guard<std::mutex> lock(mutex);
-          done.emplace(work.index, std::move(line));
+          done.emplace(work.first, std::move(lines));
         }
-        changed.notify_all();
+        to_writer.notify_one();
       }
     });
   }
 
+  // On the reading thread only.
   fleet_summary totals;
+  std::size_t written = 0;
+  std::exception_ptr failure;
+  bool stopped = false;  // a machine's catalog cannot be loaded: nothing more is written
   // Writes, in input order, every result that is ready.
   auto write_ready = [&](std::unique_lock<std::mutex>& lock) {
-    while (true) {
-      const auto it = done.find(next_to_write);
-      if (it == done.end()) {
+    while (!stopped) {
+      const auto it = done.begin();
+      if (it == done.end() || it->first != next_to_write) {
         return;
       }
-      json line = std::move(it->second);
+      std::vector<finished_line> lines = std::move(it->second);
       done.erase(it);
-      ++next_to_write;
       lock.unlock();
-      totals.add(line);
-      if (!options.summary_only) {
-        out << (options.json ? line.dump() + "\n" : fleet_text_line(line));
-      }
-      if (progress) {
-        progress(next_to_write);
+      for (const finished_line& line : lines) {
+        if (line.failure) {
+          failure = line.failure;
+          stopped = true;
+          break;
+        }
+        totals.add(line.machine, line.outcome, line.ok, line.cause);
+        if (!options.summary_only) {
+          out << line.text;
+        }
+        ++written;
+        if (progress) {
+          progress(written);
+        }
       }
       lock.lock();
+      next_to_write += lines.size();
     }
   };
 
-  std::exception_ptr failure;
   try {
-    machine_input machine;
-    while (machines.next(machine)) {
-      job work;
-      work.index = read++;
-      const request* asked = request_for(machine, options.common_request);
-      if (asked != nullptr && options.on_machine) {
-        options.on_machine(machine, *asked);
-      }
+    batch filling;
+    const auto hand_over = [&] {
       std::unique_lock<std::mutex> lock(mutex);
-      if (asked == nullptr) {
-        done.emplace(work.index, unresolved_line(machine.id, "input_error", machine.error));
-      } else {
-        lock.unlock();
-        work.catalog = catalogs.get(machine.platform.value_or(std::string()));
-        lock.lock();
-        work.machine = std::move(machine);
-        queue.push_back(std::move(work));
-        changed.notify_all();
+      if (!filling.machines.empty()) {
+        queue.push_back(std::move(filling));
+        filling = batch();
+        to_workers.notify_one();
       }
-      write_ready(lock);
-      changed.wait(lock, [&] {
+      to_writer.wait(lock, [&] {
         write_ready(lock);
-        return read - next_to_write < window;
+        return stopped || read - next_to_write < window;
       });
-      machine = machine_input();
+    };
+    unread_machine machine;
+    while (!stopped && machines.next_unread(machine)) {
+      if (options.on_machine) {
+        if (!machine.line.empty()) {
+          machine.machine = machine.take();
+          machine.line.clear();
+        }
+        const request* asked = request_for(machine.machine, options.common_request);
+        if (asked != nullptr) {
+          options.on_machine(machine.machine, *asked);
+        }
+      }
+      if (filling.machines.empty()) {
+        filling.first = read;
+        filling.machines.reserve(kBatch);
+      }
+      filling.machines.push_back(std::move(machine));
+      machine = unread_machine();
+      ++read;
+      if (filling.machines.size() == kBatch) {
+        hand_over();
+      }
     }
+    hand_over();
   } catch (...) {
     failure = std::current_exception();
   }
@@ -641,10 +1004,10 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
       queue.clear();
     }
   }
-  changed.notify_all();
+  to_workers.notify_all();
   {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] {
+    to_writer.wait(lock, [&] {
       write_ready(lock);
       return failure ? queue.empty() : next_to_write == read;
     });

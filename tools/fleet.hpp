@@ -10,6 +10,7 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -33,6 +34,21 @@ struct machine_input {
   std::string error;  // non-empty: the machine is reported as unreadable
 };
 
+// A machine as a reader hands it over: read already, or the line of a
+// machines file still to be read by read_machine_line, so that the threads
+// that resolve the machines also read them.
+struct unread_machine {
+  // Empty: `machine` is read already.
+  std::string line;
+  std::size_t line_number = 0;
+  // Names the file in messages; set with `line`, owned by the reader.
+  const std::string* source = nullptr;
+  machine_input machine;
+
+  // The machine, read from its line when it has one.
+  machine_input take();
+};
+
 // Where the machines come from, one at a time, so that a fleet larger than
 // memory streams through.
 class machine_reader {
@@ -41,6 +57,9 @@ class machine_reader {
   // The next machine; false at the end. Throws input_error when the source
   // itself cannot be read any more.
   virtual bool next(machine_input& machine) = 0;
+  // The same, possibly with the machine's line left to read (by default,
+  // read at once).
+  virtual bool next_unread(unread_machine& machine);
   // How many machines there are, when known without reading them.
   virtual std::optional<std::size_t> size() const { return std::nullopt; }
 };
@@ -60,7 +79,7 @@ machine_input read_machine_line(const std::string& line, const std::string& sour
 std::unique_ptr<machine_reader> folder_machines(const std::string& folder);
 
 // A catalog for each platform the machines name, imported once when the
-// first machine needs it, from the documents given.
+// first machine needs it, from the documents given. Thread-safe.
 class catalogs {
  public:
   catalogs(std::vector<std::pair<std::string, std::string>> documents, std::string platform);
@@ -72,6 +91,7 @@ class catalogs {
  private:
   std::vector<std::pair<std::string, std::string>> documents_;  // name, content
   std::string platform_;
+  std::mutex mutex_;  // guards by_platform_
   std::map<std::string, std::shared_ptr<ox::package_spec_manager>> by_platform_;
 };
 
@@ -119,6 +139,9 @@ nlohmann::ordered_json fleet_line(machine_resolver& resolver, catalogs& catalogs
 
 // A machine's line in the text format: "ID: ok" or "ID: OUTCOME: CAUSE".
 std::string fleet_text_line(const nlohmann::ordered_json& line);
+// The CAUSE of a line that is not ok: its "error", else what stopped it (the
+// software, the relation and the blocking version).
+std::string fleet_cause(const nlohmann::ordered_json& line);
 
 // The summary of machines' lines, added in input order: how many of each
 // outcome, and the failures grouped by cause (the software, the relation and
@@ -126,6 +149,10 @@ std::string fleet_text_line(const nlohmann::ordered_json& line);
 class fleet_summary {
  public:
   void add(const nlohmann::ordered_json& line);
+  // The same from the line's parts: `cause` as fleet_cause gives it (unused
+  // when the machine is ok).
+  void add(const std::string& machine, const std::string& outcome, bool ok,
+           const std::string& cause);
   std::size_t machines() const { return machines_; }
   std::size_t ok() const { return ok_; }
   // {"summary": {"machines", "ok", "not_ok", "outcomes", "causes"}}
@@ -156,7 +183,9 @@ struct fleet_options {
   // Every record of each machine's result, not only those the request touches.
   bool all = false;
   // Called from the reading thread with each machine that is read and its
-  // request, before it is resolved (may be null).
+  // request, before it is resolved, in input order (may be null). When it is
+  // set, the reading thread reads every machine itself; otherwise the
+  // threads that resolve them do.
   std::function<void(const machine_input& machine, const request& asked)> on_machine;
 };
 

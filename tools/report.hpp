@@ -31,9 +31,13 @@ const char* outcome_of(const resolution& result, const analysis& facts);
 // {"schema_version": n, "outcome": ..., "ok": b, "resolved": [...],
 //  "incompatible": b, "conflicted": b, "not_resolved": [...]}; the fields are
 // described by docs/schema/resolve.schema.json. `specs` is the catalog the
-// resolution ran against: it names the catalog entry of each finding.
+// resolution ran against: it names the catalog entry of each finding. With
+// `touched` (touched_installed's answer), "resolved" holds only the records
+// the request touches, as the compact report lists them: the installed
+// records it marks, and every record past its end.
 nlohmann::ordered_json resolution_json(const resolution& result, const analysis& facts,
-                                       const ox::package_spec_manager& specs);
+                                       const ox::package_spec_manager& specs,
+                                       const std::vector<bool>* touched = nullptr);
 // The object as text (dump_json).
 std::string render_json(const resolution& result, const analysis& facts,
                         const ox::package_spec_manager& specs);

@@ -287,11 +287,21 @@ const char* outcome_of(const resolution& result, const analysis& facts) {
 }
 
 json resolution_json(const resolution& result, const analysis& facts,
-                     const ox::package_spec_manager& specs) {
+                     const ox::package_spec_manager& specs, const std::vector<bool>* touched) {
   const finding_notes notes(result, facts, specs);
-  json resolved = array_of(result.resolved.size());
+  const auto kept = [touched](std::size_t k) {
+    return touched == nullptr || k >= touched->size() || (*touched)[k];
+  };
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < result.resolved.size(); ++k) {
+    count += kept(k) ? 1 : 0;
+  }
+  json resolved = array_of(count);
   json::array_t& records = resolved.get_ref<json::array_t&>();
   for (std::size_t k = 0; k < result.resolved.size(); ++k) {
+    if (!kept(k)) {
+      continue;
+    }
     const ox::installing_software& entry = result.resolved[k];
     json conflicts = array_of(entry.detected_conflicts.size());
     for (const ox::conflict_info& found : entry.detected_conflicts) {

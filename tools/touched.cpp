@@ -1,5 +1,9 @@
 #include "touched.hpp"
 
+#include <algorithm>
+#include <optional>
+
+#include "patterns.hpp"
 #include "tarvik/ox/pm_exception.hpp"
 
 namespace tarvik {
@@ -24,8 +28,45 @@ int first_answering(const ox::package_spec_manager& specs,
   return -1;
 }
 
+namespace {
+
+bool begins_with(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// first_answering, testing the pattern only against the records whose id the
+// host's description of it admits. The first record is always tested, as
+// first_answering tests it: a pattern that does not compile fails alike.
+int first_answering_narrowed(const ox::package_spec_manager& specs,
+                             const std::vector<ox::installing_software>& resolved,
+                             const std::string& sref, const ox_regex_literals_s* literals) {
+  ox::software_spec target;
+  try {
+    target = specs.find_id(sref);
+  } catch (const ox::pm_exception&) {
+    return -1;
+  }
+  const std::optional<pattern_description> described =
+      describe_pattern(literals, target.softwareids);
+  for (std::size_t k = 0; k < resolved.size(); ++k) {
+    const std::string& id = resolved[k].id;
+    const bool admitted =
+        k == 0 || !described ||
+        std::find(described->exact.begin(), described->exact.end(), id) != described->exact.end() ||
+        std::any_of(described->prefixes.begin(), described->prefixes.end(),
+                    [&id](const std::string& prefix) { return begins_with(id, prefix); });
+    if (admitted && specs.find_software_id(target.softwareids, id)) {
+      return static_cast<int>(k);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 std::vector<bool> touched_installed(const resolution& result, const analysis& facts,
-                                    const ox::package_spec_manager& specs) {
+                                    const ox::package_spec_manager& specs,
+                                    const ox_regex_literals_s* literals) {
   std::vector<bool> touched(facts.installed_count, false);
   const auto touch = [&](int index) {
     if (index >= 0 && static_cast<std::size_t>(index) < touched.size()) {
@@ -53,12 +94,11 @@ std::vector<bool> touched_installed(const resolution& result, const analysis& fa
     if (entry.status != entry_status::not_examined || !entry.has_spec) {
       continue;
     }
-    bool known = false;
     for (const ox::depend& dep : entry.spec.depends) {
-      touch(first_answering(specs, result.resolved, dep.sref, known));
+      touch(first_answering_narrowed(specs, result.resolved, dep.sref, literals));
     }
     for (const ox::compatible& comp : entry.spec.compatibles) {
-      touch(first_answering(specs, result.resolved, comp.sref, known));
+      touch(first_answering_narrowed(specs, result.resolved, comp.sref, literals));
     }
   }
   return touched;

@@ -10,6 +10,7 @@
 
 #include "analysis.hpp"
 #include "session.hpp"
+#include "tarvik/ox/host/ox_regex.h"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox/software.hpp"
 
@@ -25,8 +26,13 @@ namespace oxpm {
 // entries reach what earlier requested entries bring, so what they reach
 // through the request is reached as well; the relations of installed
 // software are not followed, as the walk does not follow them either.
+//
+// `literals`, the host's description of patterns (may be null), narrows the
+// records a relation's pattern is tested against; the answer is the same
+// without it.
 std::vector<bool> touched_installed(const resolution& result, const analysis& facts,
-                                    const ox::package_spec_manager& specs);
+                                    const ox::package_spec_manager& specs,
+                                    const ox_regex_literals_s* literals = nullptr);
 
 // The index in `resolved` of the first record that answers to `sref` (its
 // catalog entry's softwareids pattern matches the record's id), -1 when
