@@ -593,6 +593,10 @@ struct finished_line {
   std::exception_ptr failure;
 };
 
+std::string compact_json(const json& document) {
+  return document.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 void finish(const json& line, const fleet_options& options, finished_line& out) {
   out.machine = line["machine"].get<std::string>();
   out.outcome = line["outcome"].get<std::string>();
@@ -604,7 +608,9 @@ void finish(const json& line, const fleet_options& options, finished_line& out) 
     return;
   }
   if (options.json) {
-    out.text = line.dump();
+    // A message may quote bytes of a line that are not UTF-8: they are
+    // replaced, as in every JSON document of the tool.
+    out.text = compact_json(line);
     out.text += '\n';
   } else if (out.ok) {
     out.text = out.machine + ": ok\n";
@@ -1018,7 +1024,7 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
   if (failure) {
     std::rethrow_exception(failure);
   }
-  out << (options.json ? totals.to_json().dump() + "\n" : totals.to_text());
+  out << (options.json ? compact_json(totals.to_json()) + "\n" : totals.to_text());
   out.flush();
   return {totals.machines(), totals.ok()};
 }
