@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ALL_TARGETS=(fuzz_version fuzz_import fuzz_xml fuzz_inventory fuzz_regex fuzz_resolve fuzz_case_file)
+ALL_TARGETS=(fuzz_version fuzz_import fuzz_xml fuzz_inventory fuzz_regex fuzz_resolve fuzz_case_file fuzz_fleet_line)
 
 if [[ $# -lt 1 || ! $1 =~ ^[0-9]+$ || $1 -lt 1 ]]; then
   echo "usage: $0 SECONDS [TARGET...]   (targets: ${ALL_TARGETS[*]})" >&2
@@ -46,6 +46,7 @@ options_for() {
     fuzz_regex) echo "-max_len=8192 -timeout=5" ;;
     fuzz_resolve) echo "-max_len=16384 -timeout=20 -dict=fuzz/dict/xml.dict" ;;
     fuzz_case_file) echo "-max_len=16384 -timeout=10 -dict=fuzz/dict/case.dict" ;;
+    fuzz_fleet_line) echo "-max_len=4096 -timeout=10 -dict=fuzz/dict/fleet.dict" ;;
     *)
       echo "unknown fuzz target: $1 (targets: ${ALL_TARGETS[*]})" >&2
       return 1

@@ -18,21 +18,12 @@
 #include <vector>
 
 #include "inputs.hpp"
+#include "machine_line.hpp"
 #include "tarvik/ox/package_spec_manager.hpp"
 #include "tarvik/ox_refhost/store.hpp"
 
 namespace tarvik {
 namespace oxpm {
-
-// One machine as read: its id, its installed software and optionally its own
-// request and platform; or why it could not be read.
-struct machine_input {
-  std::string id;
-  std::vector<ox_refhost::installed_application> installed;
-  std::optional<request> own_request;
-  std::optional<std::string> platform;
-  std::string error;  // non-empty: the machine is reported as unreadable
-};
 
 // A machine as a reader hands it over: read already, or the line of a
 // machines file still to be read by read_machine_line, so that the threads
@@ -70,10 +61,6 @@ class machine_reader {
 // (named "line N" when it has no id).
 std::unique_ptr<machine_reader> jsonl_machines(std::istream& in, std::string source,
                                                std::optional<std::size_t> lines = std::nullopt);
-// One line of a machines file as jsonl_machines reads it: `source` and
-// `line_number` name it in messages (and the machine, when it has no id).
-machine_input read_machine_line(const std::string& line, const std::string& source,
-                                std::size_t line_number);
 // One inventory file per machine (as --installed reads it), the machine id
 // being the file name without its extension; files in name order.
 std::unique_ptr<machine_reader> folder_machines(const std::string& folder);
