@@ -38,29 +38,24 @@ class jsonl_reader : public machine_reader {
   jsonl_reader(std::istream& in, std::string source, std::optional<std::size_t> lines)
       : in_(in), source_(std::move(source)), lines_(lines) {}
 
-  bool next(machine_input& machine) override {
-    unread_machine unread;
-    if (!next_unread(unread)) {
-      return false;
-    }
-    machine = unread.take();
-    return true;
-  }
-
   bool next_unread(unread_machine& machine) override {
-    while (std::getline(in_, machine.line)) {
+    while (std::getline(in_, machine.text)) {
       ++line_number_;
-      if (machine.line.find_first_not_of(" \t\r") == std::string::npos) {
+      if (machine.text.find_first_not_of(" \t\r") == std::string::npos) {
         continue;
       }
       machine.line_number = line_number_;
-      machine.source = &source_;
+      machine.reader = this;
       return true;
     }
     if (in_.bad()) {
       throw input_error("machines " + source_ + ": cannot be read");
     }
     return false;
+  }
+
+  machine_input read_unread(const unread_machine& machine) const override {
+    return read_machine_line(machine.text, source_, machine.line_number);
   }
 
   std::optional<std::size_t> size() const override { return lines_; }
@@ -87,23 +82,29 @@ class folder_reader : public machine_reader {
     std::sort(files_.begin(), files_.end());
   }
 
-  bool next(machine_input& machine) override {
+  bool next_unread(unread_machine& machine) override {
     if (at_ == files_.size()) {
       return false;
     }
-    const fs::path& file = files_[at_++];
-    machine = machine_input();
+    machine.text = files_[at_++].string();
+    machine.reader = this;
+    return true;
+  }
+
+  machine_input read_unread(const unread_machine& unread) const override {
+    const fs::path file(unread.text);
+    machine_input machine;
     machine.id = file.stem().string();
     try {
-      const std::string text = read_file(file.string());
+      const std::string text = read_file(unread.text);
       std::string error;
       if (ox_refhost::parse_inventory_json(text, machine.installed, error) != OX_OK) {
-        machine.error = file.string() + ": " + error;
+        machine.error = unread.text + ": " + error;
       }
     } catch (const input_error& bad) {
       machine.error = bad.what();
     }
-    return true;
+    return machine;
   }
 
   std::optional<std::size_t> size() const override { return files_.size(); }
@@ -210,17 +211,21 @@ void finish(const json& line, const fleet_options& options, finished_line& out) 
 }  // namespace
 
 machine_input unread_machine::take() {
-  if (line.empty()) {
+  if (reader == nullptr) {
     return std::move(machine);
   }
-  return read_machine_line(line, *source, line_number);
+  return reader->read_unread(*this);
 }
 
 machine_reader::~machine_reader() = default;
 
-bool machine_reader::next_unread(unread_machine& machine) {
-  machine.line.clear();
-  return next(machine.machine);
+bool machine_reader::next(machine_input& machine) {
+  unread_machine unread;
+  if (!next_unread(unread)) {
+    return false;
+  }
+  machine = unread.take();
+  return true;
 }
 
 struct machine_resolver::state {
@@ -560,10 +565,8 @@ fleet_totals run_fleet(catalogs& catalogs, machine_reader& machines, const fleet
     unread_machine machine;
     while (!stopped && machines.next_unread(machine)) {
       if (options.on_machine) {
-        if (!machine.line.empty()) {
-          machine.machine = machine.take();
-          machine.line.clear();
-        }
+        machine.machine = machine.take();
+        machine.reader = nullptr;
         const request* asked = request_for(machine.machine, options.common_request);
         if (asked != nullptr) {
           options.on_machine(machine.machine, *asked);

@@ -25,18 +25,20 @@
 namespace tarvik {
 namespace oxpm {
 
-// A machine as a reader hands it over: read already, or the line of a
-// machines file still to be read by read_machine_line, so that the threads
-// that resolve the machines also read them.
+class machine_reader;
+
+// A machine as a reader hands it over: read already, or what is left to read
+// of it (a machines file's line, an inventory file's path), so that the
+// threads that resolve the machines also read them.
 struct unread_machine {
-  // Empty: `machine` is read already.
-  std::string line;
+  // What `reader` reads; unused when `reader` is null.
+  std::string text;
   std::size_t line_number = 0;
-  // Names the file in messages; set with `line`, owned by the reader.
-  const std::string* source = nullptr;
+  // Null: `machine` is read already.
+  const machine_reader* reader = nullptr;
   machine_input machine;
 
-  // The machine, read from its line when it has one.
+  // The machine, read now when it is not yet.
   machine_input take();
 };
 
@@ -47,10 +49,12 @@ class machine_reader {
   virtual ~machine_reader();
   // The next machine; false at the end. Throws input_error when the source
   // itself cannot be read any more.
-  virtual bool next(machine_input& machine) = 0;
-  // The same, possibly with the machine's line left to read (by default,
-  // read at once).
-  virtual bool next_unread(unread_machine& machine);
+  bool next(machine_input& machine);
+  // The same, possibly leaving the machine to be read later by
+  // unread_machine::take, on any thread.
+  virtual bool next_unread(unread_machine& machine) = 0;
+  // Reads what next_unread left unread; called from several threads at once.
+  virtual machine_input read_unread(const unread_machine& machine) const = 0;
   // How many machines there are, when known without reading them.
   virtual std::optional<std::size_t> size() const { return std::nullopt; }
 };
