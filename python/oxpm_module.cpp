@@ -127,7 +127,10 @@ class catalog {
   }
 
   std::string line(machine_input input, const std::optional<request>& common, bool all) {
-    return tarvik::oxpm::fleet_line(resolver_, *catalogs_, std::move(input), common, all).dump();
+    // A machine id that is not UTF-8 is written with replacement characters,
+    // as oxpm fleet writes it, rather than raising.
+    return tarvik::oxpm::fleet_line(resolver_, *catalogs_, std::move(input), common, all)
+        .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   }
 
   std::unique_ptr<catalogs> catalogs_;

@@ -128,3 +128,16 @@ def test_malformed_input_is_refused_with_its_reason(catalog):
                                            source="m.jsonl", line_number=7))
     assert line == {"machine": "x", "outcome": "input_error", "ok": False,
                     "error": 'm.jsonl line 7: "installed" must be an array of {"id", "version"}'}
+
+
+def test_a_line_that_is_not_utf8_is_reported_as_the_tool_reports_it(catalog, tmp_path):
+    text = b'{"machine": "ws-\xff", "installed": []}'
+    machines = tmp_path / "bad.jsonl"
+    machines.write_bytes(text + b"\n")
+    run = run_oxpm("fleet", "--spec", CATALOG, "--platform", "linux-x64", "--machines",
+                   str(machines), "--request", REQUEST, "--format", "json")
+    tools_line = run.stdout.splitlines()[0]
+    line = catalog.resolve_line(text, request=json.loads(read(REQUEST)), source=str(machines),
+                                line_number=1)
+    assert line == tools_line
+    assert json.loads(line)["ok"] is False
