@@ -4,45 +4,12 @@
 #include <sstream>
 
 #include "style.hpp"
+#include "tarvik/ox_refhost/xml.hpp"
 #include "touched.hpp"
 
 namespace tarvik {
 namespace oxpm {
 namespace {
-
-// The length of the well-formed UTF-8 sequence at text[i], 0 when there is none.
-std::size_t utf8_length(const std::string& text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char c = byte(i);
-  if (c < 0x80) {
-    return 1;
-  }
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    low = c == 0xE0 ? 0xA0 : 0x80;
-    high = c == 0xED ? 0x9F : 0xBF;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    low = c == 0xF0 ? 0x90 : 0x80;
-    high = c == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (text.size() - i < length || byte(i + 1) < low || byte(i + 1) > high) {
-    return 0;
-  }
-  for (std::size_t k = 2; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      return 0;
-    }
-  }
-  return length;
-}
 
 std::string node_label(const std::string& id, const ox::version& v) {
   return dot_escape(id) + "\\n" + v.getversion();
@@ -302,15 +269,17 @@ class dot_writer {
 std::string dot_escape(const std::string& text) {
   std::string valid;
   valid.reserve(text.size());
+  // Each byte that is not part of well-formed UTF-8 becomes "?"; a NUL,
+  // which the check also stops at, is kept for printable() to show.
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = utf8_length(text, i);
-    if (length == 0) {
-      valid += '?';
-      ++i;
-    } else {
-      valid.append(text, i, length);
-      i += length;
+    const std::size_t bad = ox_refhost::first_invalid_utf8_byte(text.data() + i, text.size() - i);
+    if (bad == std::string::npos) {
+      valid.append(text, i, std::string::npos);
+      break;
     }
+    valid.append(text, i, bad);
+    valid += text[i + bad] == '\0' ? '\0' : '?';
+    i += bad + 1;
   }
   std::string out;
   for (char c : printable(valid)) {

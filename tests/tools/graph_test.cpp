@@ -16,7 +16,8 @@ TEST(DotEscapeTest, KeepsLabelsInsideTheirQuotes) {
   EXPECT_EQ(dot_escape("caf\xc3\xa9"), "caf\xc3\xa9");
   EXPECT_EQ(dot_escape("bad\xff"), "bad?");
   EXPECT_EQ(dot_escape("\xc3"), "?");
-  EXPECT_EQ(dot_escape("\xed\xa0\x80"), "???");  // a surrogate is no character
+  EXPECT_EQ(dot_escape("\xed\xa0\x80"), "???");                // a surrogate is no character
+  EXPECT_EQ(dot_escape(std::string("a\0b", 3)), "a\\\\x00b");  // shown, not replaced
 }
 
 }  // namespace
